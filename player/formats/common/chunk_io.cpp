@@ -1,0 +1,60 @@
+#include "formats/common/chunk_io.h"
+
+bool read_chunk_tag() {
+    chunk_tag[4] = 0;
+    return fread(chunk_tag, 1, 4, movie_file) == 4;
+}
+
+bool tag_is(const char* tag) { return strcmp(chunk_tag, tag) == 0; }
+
+bool read_bytes(void* out, int32_t count) {
+    if (count <= 0) return count == 0;
+    return fread(out, 1, size_t(count), movie_file) == size_t(count);
+}
+
+bool read_be32(uint32_t* value) {
+    uint8_t b[4];
+    if (!read_bytes(b, 4)) return false;
+    *value = load_be32(b);
+    return true;
+}
+
+bool read_le32(uint32_t* value) {
+    uint8_t b[4];
+    if (!read_bytes(b, 4)) return false;
+    *value = load_le32(b);
+    return true;
+}
+
+bool read_le16(uint16_t* value) {
+    uint8_t b[2];
+    if (!read_bytes(b, 2)) return false;
+    *value = load_le16(b);
+    return true;
+}
+
+int64_t file_position() { return ftell(movie_file); }
+
+bool skip_bytes(int64_t count) {
+    if (count < 0) return false;
+    int64_t target = file_position() + count;
+    if (target > file_size) return false;
+    return fseek(movie_file, long(target), SEEK_SET) == 0;
+}
+
+void unread_tag() { fseek(movie_file, -4, SEEK_CUR); }
+
+FrameSlot& next_slot() { return slot_ring[slots_read.load() % ring_size]; }
+
+void end_movie() {
+    last_slot = slots_read.load() - 1;
+    at_end = true;
+}
+
+void fill_silence(FrameSlot& slot) {
+    memset(slot.sound, 0, silence_bytes);
+    slot.sound_left = silence_bytes;
+    slot.sound_total = silence_bytes;
+}
+
+void count_slot() { slots_read.fetch_add(1); }

@@ -1,0 +1,39 @@
+// Small readers over movie_file shared by every container kind. Each one
+// reports a short read, so that no loop over a damaged file can run past its
+// end: a reader that meets the end stops and ends the movie.
+#pragma once
+
+#include "movie.h"
+
+#include <cstdint>
+#include <cstring>
+
+// Reads four bytes into chunk_tag (kept zero-terminated). False on a short read.
+bool read_chunk_tag();
+bool tag_is(const char* tag);
+
+bool read_be32(uint32_t* value);
+bool read_le32(uint32_t* value);
+bool read_le16(uint16_t* value);
+bool read_bytes(void* out, int32_t count);
+
+// Moves forward by count bytes; false when that would pass the end of the file.
+bool skip_bytes(int64_t count);
+// Steps back over a tag that was read and not taken.
+void unread_tag();
+
+int64_t file_position();
+
+// The ring entry the reader fills next, and the end-of-movie bookkeeping.
+FrameSlot& next_slot();
+void end_movie();
+void fill_silence(FrameSlot& slot);
+void count_slot();
+
+inline uint32_t load_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline uint16_t load_le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t load_be32(const uint8_t* p) {
+    return uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
+}

@@ -1,0 +1,20 @@
+#include "formats/kinds.h"
+
+#include "formats/form/form.h"
+
+// Compared in this order; the first equal tag decides. A row without a
+// header parser is recognised and refused.
+const kind_entry kind_table[] = {
+    {"SCHl", kind_schl, 16, nullptr, nullptr, nullptr, nullptr},
+    {"SEAD", kind_sead, 8, nullptr, nullptr, nullptr, nullptr},
+    {"RIFF", kind_riff, 16, nullptr, nullptr, nullptr, nullptr},
+    {"FORM", kind_form, 8, read_form_header, read_form_slot, decode_form_picture, reset_form},
+    {"pIQT", kind_schl, 16, nullptr, nullptr, nullptr, nullptr},
+};
+const int kind_table_size = int(sizeof kind_table / sizeof kind_table[0]);
+
+const kind_entry* find_kind(int32_t kind) {
+    for (int i = 0; i < kind_table_size; ++i)
+        if (kind_table[i].kind == kind && kind_table[i].read_slot) return &kind_table[i];
+    return nullptr;
+}

@@ -1,0 +1,152 @@
+#include "movie.h"
+
+#include "formats/kinds.h"
+
+#include <cstdlib>
+#include <cstring>
+
+FILE* movie_file;
+int32_t file_size;
+int32_t start_offset;
+bool interlaced;
+int32_t movie_kind;
+int32_t movie_width;
+int32_t movie_height;
+int32_t movie_depth;
+uint8_t movie_stereo;
+Color palettes[palette_capacity][256];
+char chunk_tag[5];
+uint8_t sound_scratch[sound_scratch_capacity];
+
+decompress_fn DecompressXD;
+draw_frame_fn DrawFrameXD;
+void (*set_surface_colors)(const Color* colors);
+
+FrameSlot slot_ring[ring_size];
+std::atomic<int32_t> slots_read;
+std::atomic<int32_t> audio_slot;
+std::atomic<int32_t> slots_heard;
+std::atomic<int32_t> shown_slot{-1};
+std::atomic<int32_t> last_slot{-1};
+std::atomic<bool> at_end;
+std::atomic<bool> running;
+
+alignas(64) uint8_t frame_pixels[frame_capacity];
+void* frame_pixels_address = frame_pixels;
+
+int32_t probe_kind;
+
+int32_t probe_movie(FILE* file, int32_t* width, int32_t* height, uint8_t* stereo, int32_t* depth) {
+    chunk_tag[4] = 0;
+    // A negative offset is refused rather than read from wherever the file stands.
+    if (start_offset < 0) return kind_none;
+    fseek(file, start_offset, SEEK_SET);
+    char tag[4];
+    if (fread(tag, 1, 4, file) == 4) memcpy(chunk_tag, tag, 4);
+    fseek(file, start_offset, SEEK_SET);
+    for (int i = 0; i < kind_table_size; ++i) {
+        const kind_entry& e = kind_table[i];
+        if (strcmp(chunk_tag, e.tag) != 0) continue;
+        if (!e.read_header) return kind_none;
+        probe_kind = e.kind;
+        *depth = e.depth;
+        e.read_header(file, width, height, stereo);
+        return probe_kind;
+    }
+    return kind_none;
+}
+
+void read_next_slot() {
+    if (const kind_entry* e = find_kind(movie_kind)) e->read_slot();
+}
+
+void decode_slot_picture(const FrameSlot* slot) {
+    if (const kind_entry* e = find_kind(movie_kind))
+        e->decode_picture(interlaced, movie_width, movie_height, slot, &frame_pixels_address);
+}
+
+int32_t frame_row_bytes() { return movie_width * (movie_depth / 8); }
+int32_t frame_bytes() { return frame_row_bytes() * movie_height; }
+
+void reset_movie_state() {
+    movie_file = nullptr;
+    file_size = 0;
+    start_offset = 0;
+    interlaced = false;
+    movie_kind = kind_none;
+    movie_width = movie_height = movie_depth = 0;
+    movie_stereo = 0;
+    memset(palettes, 0, sizeof palettes);
+    memset(chunk_tag, 0, sizeof chunk_tag);
+    memset(slot_ring, 0, sizeof slot_ring);
+    slots_read = 0;
+    audio_slot = 0;
+    slots_heard = 0;
+    shown_slot = -1;
+    last_slot = -1;
+    at_end = false;
+    running = false;
+    memset(frame_pixels, 0, sizeof frame_pixels);
+    probe_kind = kind_none;
+    for (int i = 0; i < kind_table_size; ++i)
+        if (kind_table[i].reset) kind_table[i].reset();
+}
+
+// Leading blanks, an optional sign and digits; anything else reads as 0.
+// Values beyond 32 bits are kept wide so that the caller can refuse them.
+static int64_t parse_offset(const char* text) {
+    while (*text == ' ' || *text == '\t') ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (value < (int64_t(1) << 40)) value = value * 10 + (*text - '0');
+    }
+    return negative ? -value : value;
+}
+
+bool parse_player_options(int argc, char** argv, player_options* options) {
+    *options = {};
+    if (argc < 2) return false;
+    options->path = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "-i") == 0) {
+            options->interlaced = true;
+        } else if (strcmp(argv[i], "-offset") == 0) {
+            // "-offset" as the last word, with no value after it, is ignored.
+            if (i + 1 >= argc) break;
+            options->offset = parse_offset(argv[++i]);
+            options->offset_given = true;
+        }
+    }
+    return true;
+}
+
+bool open_movie_file(const char* path) {
+    movie_file = fopen(path, "rb");
+    if (!movie_file) return false;
+    fseek(movie_file, 0, SEEK_END);
+    long size = ftell(movie_file);
+    fseek(movie_file, 0, SEEK_SET);
+    // Offsets and sizes in these containers are 32-bit; larger files are not movies.
+    file_size = size > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(size);
+    return true;
+}
+
+int32_t open_movie(const player_options& options) {
+    if (options.offset < 0 || options.offset > 0x7FFFFFFF) return kind_none;
+    start_offset = int32_t(options.offset);
+    interlaced = options.interlaced;
+    movie_kind = probe_movie(movie_file, &movie_width, &movie_height, &movie_stereo, &movie_depth);
+    if (movie_kind == kind_none) return kind_none;
+    if (interlaced) {
+        movie_width *= 2;
+        movie_height *= 2;
+    }
+    // A picture too large for the frame memory cannot be shown: play the sound alone.
+    if (movie_width < 1 || movie_height < 1 ||
+        int64_t(movie_width) * movie_height * (movie_depth / 8) > frame_capacity) {
+        if (movie_width > 0 && movie_height > 0) movie_width = movie_height = 0;
+    }
+    return movie_kind;
+}

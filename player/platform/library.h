@@ -1,0 +1,11 @@
+// Run-time library loading, the player's only tie to the platform's loader.
+#pragma once
+
+// Looks for the library beside the running executable first, then on the
+// ordinary library search path. Null when it is found in neither place.
+void* load_codec_library(const char* file_name);
+void* find_library_entry(void* library, const char* name);
+void unload_library(void* library);
+
+// The codec library's file name on this platform.
+extern const char* const codec_library_name;

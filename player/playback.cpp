@@ -1,0 +1,89 @@
+#include "playback.h"
+
+#include <algorithm>
+#include <cstring>
+
+playback_hooks hooks;
+
+void prefill_ring() {
+    slots_read = 0;
+    audio_slot = 0;
+    slots_heard = 0;
+    last_slot = -1;
+    shown_slot = -1;
+    at_end = false;
+    running = false;
+    for (int i = 0; i < prefill_slots && !at_end; ++i) read_next_slot();
+}
+
+int fill_audio(uint8_t* out, int len) {
+    int32_t playing = audio_slot;
+    if (playing > slots_read || (at_end && playing > last_slot)) {
+        if (hooks.pause_audio) hooks.pause_audio();
+        running = false;
+        return -1;
+    }
+    len = std::min(len, audio_buffer_capacity);
+    int filled = 0;
+    int wanted = len;
+    while (wanted > 0) {
+        FrameSlot& s = slot_ring[audio_slot % ring_size];
+        int n = std::min(wanted, std::max(s.sound_left, 0));
+        // A damaged slot can never claim more sound than its buffer holds.
+        int start = std::clamp(s.sound_total - s.sound_left, 0, sound_capacity);
+        n = std::min(n, sound_capacity - start);
+        memcpy(out + filled, s.sound + start, size_t(n));
+        s.sound_left -= n;
+        wanted -= n;
+        filled += n;
+        if (s.sound_left <= 0) {
+            s.sound_left = 0;
+            bool advanced = false;
+            if (audio_slot < slots_read) {
+                audio_slot.fetch_add(1);
+                advanced = true;
+            }
+            slots_heard.fetch_add(1);
+            if (advanced && hooks.post_frame) hooks.post_frame();
+        }
+        if (at_end) {
+            if (audio_slot > last_slot) break;
+        } else if (audio_slot == slots_read) {
+            read_next_slot();
+        }
+    }
+    return filled;
+}
+
+bool display_pass() {
+    if (hooks.quit_requested && hooks.quit_requested()) return false;
+    if (hooks.wait_frame) hooks.wait_frame();
+    int32_t heard = slots_heard;
+    int32_t shown = shown_slot;
+    while (heard > shown) {
+        if (!running) return false;
+        if (slots_read > audio_slot) {
+            int32_t step = heard - shown > ring_size ? heard : shown + 1;
+            const FrameSlot* slot = &slot_ring[step % ring_size];
+            if (movie_width < 1 || movie_height < 1 || slot->video_length < 1) {
+                shown_slot = shown + 1;
+            } else {
+                shown_slot = step;
+                if (hooks.show_slot) hooks.show_slot(slot);
+            }
+        }
+        if (!at_end) {
+            if (hooks.lock_reader) hooks.lock_reader();
+            read_next_slot();
+            if (hooks.unlock_reader) hooks.unlock_reader();
+        }
+        heard = slots_heard;
+        shown = shown_slot;
+    }
+    return running;
+}
+
+void display_loop() {
+    while (display_pass()) {
+    }
+}

