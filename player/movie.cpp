@@ -65,8 +65,12 @@ void decode_slot_picture(const FrameSlot* slot) {
         e->decode_picture(interlaced, movie_width, movie_height, slot, &frame_pixels_address);
 }
 
-int32_t frame_row_bytes() { return movie_width * (movie_depth / 8); }
-int32_t frame_bytes() { return frame_row_bytes() * movie_height; }
+int32_t frame_row_bytes() {
+    return movie_width * (movie_depth / 8);
+}
+int32_t frame_bytes() {
+    return frame_row_bytes() * movie_height;
+}
 
 void reset_movie_state() {
     movie_file = nullptr;

@@ -6,13 +6,13 @@
 #include "movie.h"
 
 struct playback_hooks {
-    void (*pause_audio)();         // the sound is over: stop asking for buffers
-    void (*post_frame)();          // wake the display loop (frame_sem)
-    bool (*quit_requested)();      // one pending event taken: was it the close button?
-    void (*wait_frame)();          // block on frame_sem
-    void (*lock_reader)();         // serialise the reader with the audio callback
+    void (*pause_audio)();    // the sound is over: stop asking for buffers
+    void (*post_frame)();     // wake the display loop (frame_sem)
+    bool (*quit_requested)(); // one pending event taken: was it the close button?
+    void (*wait_frame)();     // block on frame_sem
+    void (*lock_reader)();    // serialise the reader with the audio callback
     void (*unlock_reader)();
-    void (*show_slot)(const FrameSlot* slot);  // decode_slot_picture, then present_frame
+    void (*show_slot)(const FrameSlot* slot); // decode_slot_picture, then present_frame
 };
 extern playback_hooks hooks;
 

@@ -5,13 +5,13 @@
 #include "movie.h"
 
 struct kind_entry {
-    const char* tag;      // the four bytes at the movie's start offset
-    int32_t kind;         // MovieKind
-    int32_t depth;        // bits per pixel of the frame surface
-    header_parser_fn read_header;  // null: the kind is not playable (yet)
+    const char* tag;              // the four bytes at the movie's start offset
+    int32_t kind;                 // MovieKind
+    int32_t depth;                // bits per pixel of the frame surface
+    header_parser_fn read_header; // null: the kind is not playable (yet)
     void (*read_slot)();
     picture_decoder_fn decode_picture;
-    void (*reset)();      // reader and decoder state back to its start value
+    void (*reset)(); // reader and decoder state back to its start value
 };
 
 // In the probe's order of comparison.

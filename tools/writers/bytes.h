@@ -20,13 +20,14 @@ struct byte_builder {
     byte_builder& be32(uint32_t v) { return u8(v >> 24).u8(v >> 16).u8(v >> 8).u8(v); }
     byte_builder& tag(const char* t) { return raw(t, 4); }
     byte_builder& raw(const void* p, size_t n) {
-        const uint8_t* b = static_cast<const uint8_t*>(p);
-        bytes.insert(bytes.end(), b, b + n);
+        size_t at = bytes.size();
+        bytes.resize(at + n);
+        if (n) memcpy(bytes.data() + at, p, n);
         return *this;
     }
     byte_builder& raw(const std::vector<uint8_t>& v) { return raw(v.data(), v.size()); }
     byte_builder& zeros(size_t n) {
-        bytes.insert(bytes.end(), n, 0);
+        bytes.resize(bytes.size() + n, 0);
         return *this;
     }
     size_t size() const { return bytes.size(); }

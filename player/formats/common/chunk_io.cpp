@@ -5,7 +5,9 @@ bool read_chunk_tag() {
     return fread(chunk_tag, 1, 4, movie_file) == 4;
 }
 
-bool tag_is(const char* tag) { return strcmp(chunk_tag, tag) == 0; }
+bool tag_is(const char* tag) {
+    return strcmp(chunk_tag, tag) == 0;
+}
 
 bool read_bytes(void* out, int32_t count) {
     if (count <= 0) return count == 0;
@@ -33,7 +35,9 @@ bool read_le16(uint16_t* value) {
     return true;
 }
 
-int64_t file_position() { return ftell(movie_file); }
+int64_t file_position() {
+    return ftell(movie_file);
+}
 
 bool skip_bytes(int64_t count) {
     if (count < 0) return false;
@@ -42,9 +46,13 @@ bool skip_bytes(int64_t count) {
     return fseek(movie_file, long(target), SEEK_SET) == 0;
 }
 
-void unread_tag() { fseek(movie_file, -4, SEEK_CUR); }
+void unread_tag() {
+    fseek(movie_file, -4, SEEK_CUR);
+}
 
-FrameSlot& next_slot() { return slot_ring[slots_read.load() % ring_size]; }
+FrameSlot& next_slot() {
+    return slot_ring[slots_read.load() % ring_size];
+}
 
 void end_movie() {
     last_slot = slots_read.load() - 1;
@@ -57,4 +65,6 @@ void fill_silence(FrameSlot& slot) {
     slot.sound_total = silence_bytes;
 }
 
-void count_slot() { slots_read.fetch_add(1); }
+void count_slot() {
+    slots_read.fetch_add(1);
+}

@@ -33,7 +33,9 @@ void count_slot();
 inline uint32_t load_le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-inline uint16_t load_le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t load_le16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline uint32_t load_be32(const uint8_t* p) {
     return uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
 }
