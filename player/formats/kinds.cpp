@@ -1,15 +1,16 @@
 #include "formats/kinds.h"
 
 #include "formats/form/form.h"
+#include "formats/schl/schl.h"
 
 // Compared in this order; the first equal tag decides. A row without a
 // header parser is recognised and refused.
 const kind_entry kind_table[] = {
-    {"SCHl", kind_schl, 16, nullptr, nullptr, nullptr, nullptr},
+    {"SCHl", kind_schl, 16, read_schl_header, read_schl_slot, decode_schl_picture, reset_schl},
     {"SEAD", kind_sead, 8, nullptr, nullptr, nullptr, nullptr},
     {"RIFF", kind_riff, 16, nullptr, nullptr, nullptr, nullptr},
     {"FORM", kind_form, 8, read_form_header, read_form_slot, decode_form_picture, reset_form},
-    {"pIQT", kind_schl, 16, nullptr, nullptr, nullptr, nullptr},
+    {"pIQT", kind_schl, 16, read_piqt_header, read_schl_slot, decode_schl_picture, reset_schl},
 };
 const int kind_table_size = int(sizeof kind_table / sizeof kind_table[0]);
 
