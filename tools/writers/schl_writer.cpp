@@ -70,16 +70,21 @@ void schl_forward_transform(const int32_t* samples, int stride, double* coeffici
         return c;
     }();
     // Orthonormal 2-D transform, then a quarter: the decoder's samples are
-    // four times the inverse transform of the levels.
-    for (int a = 0; a < 8; ++a) {
+    // four times the inverse transform of the levels. Rows first, then columns.
+    double rows[8][8]; // [sample row][horizontal frequency]
+    for (int row = 0; row < 8; ++row)
+        for (int a = 0; a < 8; ++a) {
+            double sum = 0;
+            for (int col = 0; col < 8; ++col)
+                sum += basis[a * 8 + col] * samples[row * stride + col];
+            rows[row][a] = sum;
+        }
+    for (int a = 0; a < 8; ++a)
         for (int b = 0; b < 8; ++b) {
             double sum = 0;
-            for (int row = 0; row < 8; ++row)
-                for (int col = 0; col < 8; ++col)
-                    sum += basis[a * 8 + col] * basis[b * 8 + row] * samples[row * stride + col];
+            for (int row = 0; row < 8; ++row) sum += basis[b * 8 + row] * rows[row][a];
             coefficients[8 * a + b] = sum / 4;
         }
-    }
 }
 
 namespace {
@@ -362,37 +367,41 @@ std::vector<uint8_t> make_schl_scene(int width, int height, double t) {
     std::vector<uint8_t> rgb(size_t(width) * height * 3);
     const double scale = 96.0 / height;
     const double sun_x = width * (0.25 + 0.05 * t), sun_y = height * (0.3 + 0.04 * t);
+    std::vector<double> far(width), near(width);
+    for (int px = 0; px < width; ++px) {
+        double x = px * scale;
+        far[px] = 52 + 10 * std::sin(x / 17 + t * 0.4) + 18 * fractal_noise(x / 9 + t * 0.8, 1, 3);
+        near[px] =
+            70 + 8 * std::sin(x / 11 + t * 1.2 + 1) + 5 * fractal_noise(x / 7 + t * 1.6, 2, 5);
+    }
     for (int py = 0; py < height; ++py) {
         for (int px = 0; px < width; ++px) {
             double x = px * scale, y = py * scale;
-            double v = double(py) / height;
-            double r = 90 + 120 * v, g = 120 + 70 * v, b = 200 - 30 * v;
-            double cloud = fractal_noise(x / 24 + t * 0.3, y / 12, 7);
-            cloud = std::clamp((cloud - 0.45) * 3, 0.0, 1.0);
-            r += (245 - r) * cloud;
-            g += (235 - g) * cloud;
-            b += (230 - b) * cloud;
-            double sd = std::hypot(px - sun_x, py - sun_y) * scale;
-            double glow = std::exp(-sd * sd / 60.0);
-            r += (255 - r) * glow;
-            g += (225 - g) * glow;
-            b += (150 - b) * glow;
-            double far =
-                52 + 10 * std::sin(x / 17 + t * 0.4) + 6 * fractal_noise(x / 9 + t * 0.8, 1, 3) * 3;
-            if (y > far) {
+            double r, g, b;
+            if (y > near[px]) {
+                double grass = fractal_noise(x / 2.5 + t * 3.0, y / 1.5, 13);
+                double depth = (y - near[px]) / 30;
+                r = 40 + 50 * grass + 30 * depth;
+                g = 90 + 90 * grass + 20 * depth;
+                b = 30 + 30 * grass;
+            } else if (y > far[px]) {
                 double shade = fractal_noise(x / 6 + t * 0.8, y / 6, 11);
                 r = 70 + 40 * shade;
                 g = 95 + 50 * shade;
                 b = 120 + 40 * shade;
-            }
-            double near =
-                70 + 8 * std::sin(x / 11 + t * 1.2 + 1) + 5 * fractal_noise(x / 7 + t * 1.6, 2, 5);
-            if (y > near) {
-                double grass = fractal_noise(x / 2.5 + t * 3.0, y / 1.5, 13);
-                double depth = (y - near) / 30;
-                r = 40 + 50 * grass + 30 * depth;
-                g = 90 + 90 * grass + 20 * depth;
-                b = 30 + 30 * grass;
+            } else {
+                double v = double(py) / height;
+                r = 90 + 120 * v, g = 120 + 70 * v, b = 200 - 30 * v;
+                double cloud = fractal_noise(x / 24 + t * 0.3, y / 12, 7);
+                cloud = std::clamp((cloud - 0.45) * 3, 0.0, 1.0);
+                r += (245 - r) * cloud;
+                g += (235 - g) * cloud;
+                b += (230 - b) * cloud;
+                double sd = std::hypot(px - sun_x, py - sun_y) * scale;
+                double glow = std::exp(-sd * sd / 60.0);
+                r += (255 - r) * glow;
+                g += (225 - g) * glow;
+                b += (150 - b) * glow;
             }
             uint8_t* o = &rgb[(size_t(py) * width + px) * 3];
             o[0] = to_byte(r);
