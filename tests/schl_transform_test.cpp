@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -137,6 +138,27 @@ TEST(SchlTransform, SamplesAreFourTimesTheExactInverseTransformWithinOne) {
     RecordProperty("dense_range", std::to_string(dense_lo) + " .. " + std::to_string(dense_hi));
 }
 
+TEST(SchlTransform, NarrowedSamplesAreTheClampedPlainOnes) {
+    std::mt19937 rng(12);
+    for (int trial = 0; trial < 5000; ++trial) {
+        int32_t block[64] = {};
+        block[0] = int32_t(rng() % 4000000) - 2000000;
+        const bool only_dc = trial % 5 == 0;
+        if (!only_dc)
+            for (int k = 0; k < 6; ++k) block[rng() % 64] = int32_t(rng() % 80000000) - 40000000;
+        int32_t plain[64];
+        schl_inverse_transform_plain(block, plain, 8);
+        int16_t narrow[8 * 16];
+        const bool luma = trial % 2;
+        const int16_t low = luma ? schl_luma_low : schl_chroma_low;
+        const int16_t high = luma ? schl_luma_high : schl_chroma_high;
+        schl_inverse_transform_narrow(block, only_dc, narrow, 16, low, high);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                ASSERT_EQ(narrow[y * 16 + x], std::clamp<int32_t>(plain[y * 8 + x], low, high));
+    }
+}
+
 TEST(SchlTransform, VectorPathEqualsThePlainOneEvenWhenSumsWrap) {
     std::mt19937 rng(9);
     for (int trial = 0; trial < 20000; ++trial) {
@@ -203,6 +225,13 @@ TEST(SchlColour, TableDrivenMacroblockMatchesThePixelRule) {
         for (auto& v : d.cb) v = int32_t(rng() % spread) - spread / 10;
         for (auto& v : d.cr) v = int32_t(rng() % spread) - spread / 10;
         if (trial % 7 == 0) d.luma[rng() % 256] = int32_t(rng());
+        // The fast path's samples: clamped to ranges that change no pixel.
+        for (int i = 0; i < 256; ++i)
+            d.luma16[i] = int16_t(std::clamp<int32_t>(d.luma[i], schl_luma_low, schl_luma_high));
+        for (int i = 0; i < 64; ++i) {
+            d.cb16[i] = int16_t(std::clamp<int32_t>(d.cb[i], schl_chroma_low, schl_chroma_high));
+            d.cr16[i] = int16_t(std::clamp<int32_t>(d.cr[i], schl_chroma_low, schl_chroma_high));
+        }
         const bool doubled = trial % 3 == 0;
         const int w = doubled ? 96 : 48, h = doubled ? 64 : 32;
         std::vector<uint16_t> a(w * h, 7), b(w * h, 7);

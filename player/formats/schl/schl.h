@@ -49,6 +49,10 @@ struct schl_picture_decoder {
     alignas(32) int32_t luma[16 * 16];
     alignas(32) int32_t cb[8 * 8];
     alignas(32) int32_t cr[8 * 8];
+    // The fast path's samples, already brought into the colour tables' range.
+    alignas(32) int16_t luma16[16 * 16];
+    alignas(32) int16_t cb16[8 * 8];
+    alignas(32) int16_t cr16[8 * 8];
     int32_t predictor[3]; // DC of Y, Cb, Cr
     uint32_t position;    // bit position in the coded picture
     const uint8_t* coded;

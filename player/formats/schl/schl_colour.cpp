@@ -1,6 +1,7 @@
 #include "formats/schl/schl_internal.h"
 
 #include <algorithm>
+#include <cstring>
 
 // Chroma samples run 0..127 around 64; the tables take a byte, read as
 // signed. Factors are BT.601's 1.596, 2.018, 0.391 and 0.813 over 1.164, as
@@ -69,10 +70,11 @@ void convert_schl_macroblock_plain(const schl_picture_decoder& d, bool doubled, 
 }
 
 // The level tables carried on past both ends with their end values: looking
-// an index up here equals clamping it to the table first. Luma is brought
-// into [-512, 1023] first, far enough out that every index lands on a
-// saturated entry, and the chroma offsets add at most 262 either way.
+// an index up here equals clamping it to the table first. Luma arrives in
+// [-512, 1023], far enough out that every index lands on a saturated entry,
+// and the chroma offsets add at most 262 either way.
 constexpr int ext_base = 800, ext_size = 2112;
+static_assert(schl_luma_low == -512 && schl_luma_high == 1023);
 struct extended_levels {
     uint16_t red[ext_size], green[ext_size], blue[ext_size];
 };
@@ -88,45 +90,38 @@ static constexpr extended_levels make_extended() {
 }
 static constexpr extended_levels ext = make_extended();
 
-static inline int32_t luma_in_range(int32_t y) {
-    return y < -512 ? -512 : y > 1023 ? 1023 : y;
-}
-
 void convert_schl_macroblock(const schl_picture_decoder& d, bool doubled, int32_t width, int32_t c,
                              int32_t r, uint16_t* pixels) {
+    // Frame rows per sample row: two when doubled (the odd ones are skipped).
     const int64_t row_pixels = doubled ? 2 * int64_t(width) : width;
     uint16_t* origin = pixels + int64_t(16 * r) * row_pixels + (doubled ? 32 : 16) * c;
     for (int cy = 0; cy < 8; ++cy) {
-        const int32_t* l0 = d.luma + cy * 32;
-        const int32_t* l1 = l0 + 16;
+        const int16_t* l0 = d.luma16 + cy * 32;
+        const int16_t* l1 = l0 + 16;
         uint16_t* p0 = origin + 2 * cy * row_pixels;
         uint16_t* p1 = p0 + row_pixels;
         for (int cx = 0; cx < 8; ++cx) {
-            int32_t cb = std::clamp(d.cb[cy * 8 + cx], 0, 255);
-            int32_t cr = std::clamp(d.cr[cy * 8 + cx], 0, 255);
+            const int cb = d.cb16[cy * 8 + cx], cr = d.cr16[cy * 8 + cx];
             const uint16_t* red = ext.red + ext_base + schl_cr_to_red[cr];
             const uint16_t* green =
                 ext.green + ext_base + schl_cr_to_green[cr] - schl_cb_to_green[cb];
             const uint16_t* blue = ext.blue + ext_base + schl_cb_to_blue[cb];
-            int32_t y00 = luma_in_range(l0[2 * cx]), y01 = luma_in_range(l0[2 * cx + 1]);
-            int32_t y10 = luma_in_range(l1[2 * cx]), y11 = luma_in_range(l1[2 * cx + 1]);
-            uint16_t q00 = uint16_t(red[y00] | green[y00] | blue[y00]);
-            uint16_t q01 = uint16_t(red[y01] | green[y01] | blue[y01]);
-            uint16_t q10 = uint16_t(red[y10] | green[y10] | blue[y10]);
-            uint16_t q11 = uint16_t(red[y11] | green[y11] | blue[y11]);
+            const int y00 = l0[2 * cx], y01 = l0[2 * cx + 1], y10 = l1[2 * cx],
+                      y11 = l1[2 * cx + 1];
+            const uint32_t q00 = red[y00] | green[y00] | blue[y00];
+            const uint32_t q01 = red[y01] | green[y01] | blue[y01];
+            const uint32_t q10 = red[y10] | green[y10] | blue[y10];
+            const uint32_t q11 = red[y11] | green[y11] | blue[y11];
             if (doubled) {
-                // Even frame rows only; the odd ones keep what they held.
-                uint16_t* a = p0 + 4 * cx;
-                uint16_t* b = p1 + 4 * cx;
-                a[0] = a[1] = q00;
-                a[2] = a[3] = q01;
-                b[0] = b[1] = q10;
-                b[2] = b[3] = q11;
+                const uint32_t a[2] = {q00 | q00 << 16, q01 | q01 << 16};
+                const uint32_t b[2] = {q10 | q10 << 16, q11 | q11 << 16};
+                memcpy(p0 + 4 * cx, a, sizeof a);
+                memcpy(p1 + 4 * cx, b, sizeof b);
             } else {
-                p0[2 * cx] = q00;
-                p0[2 * cx + 1] = q01;
-                p1[2 * cx] = q10;
-                p1[2 * cx + 1] = q11;
+                p0[2 * cx] = uint16_t(q00);
+                p0[2 * cx + 1] = uint16_t(q01);
+                p1[2 * cx] = uint16_t(q10);
+                p1[2 * cx + 1] = uint16_t(q11);
             }
         }
     }

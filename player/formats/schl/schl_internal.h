@@ -49,6 +49,22 @@ inline uint32_t schl_ac_level(uint32_t e) {
 uint32_t schl_ac_lookup_ranges(uint32_t window);
 uint32_t schl_ac_lookup(uint32_t window);
 
+struct schl_ac_fast_tables {
+    uint32_t short_codes[256]; // by the window's top byte, windows from 0x400 up
+    uint32_t long_codes[17 * 32];
+    uint8_t shift[17];
+    uint8_t mask[17];
+};
+extern const schl_ac_fast_tables schl_ac_fast;
+
+inline uint32_t schl_ac_lookup_fast(uint32_t window) {
+    if (window >= 0x400) [[likely]]
+        return schl_ac_fast.short_codes[window >> 8];
+    uint32_t z = window ? uint32_t(__builtin_clz(window)) - 16 : 16;
+    return schl_ac_fast
+        .long_codes[z * 32 + ((window >> schl_ac_fast.shift[z]) & schl_ac_fast.mask[z])];
+}
+
 // DC size codes: entry = size | code length << 8, indexed by the next 7 (luma)
 // or 8 (chroma) bits.
 extern const uint16_t* const schl_dc_luma_sizes;
@@ -69,6 +85,14 @@ void schl_butterfly(const int32_t* x, int32_t* y, int shift);
 // block: 64 coefficients, entry 8a + b; out: 8 x 8 samples with a row stride.
 void schl_inverse_transform_plain(const int32_t* block, int32_t* out, int stride);
 void schl_inverse_transform(const int32_t* block, int32_t* out, int stride);
+// The same samples, clamped to [low, high] and narrowed; only_dc says that
+// every entry but the first is 0.
+void schl_inverse_transform_narrow(const int32_t* block, bool only_dc, int16_t* out, int stride,
+                                   int16_t low, int16_t high);
+// Clamping that keeps every pixel as it is: luma far enough out that all
+// three colour indices saturate, chroma to the chroma tables.
+constexpr int16_t schl_luma_low = -512, schl_luma_high = 1023;
+constexpr int16_t schl_chroma_low = 0, schl_chroma_high = 255;
 
 // --- colour conversion ---
 

@@ -103,6 +103,8 @@ void decode_schl_block(schl_picture_decoder& d, int32_t dc) {
     }
 }
 
+// The reference path: bit by bit through the position, the eight range
+// tables and the plain transform and conversion.
 static void decode_macroblock(schl_picture_decoder& d) {
     for (int b = 0; b < 6; ++b) {
         const int component = b < 4 ? 0 : b - 3;
@@ -120,11 +122,102 @@ static void decode_macroblock(schl_picture_decoder& d) {
         int32_t* out = component == 0   ? d.luma + (b >> 1) * 8 * 16 + (b & 1) * 8
                        : component == 1 ? d.cb
                                         : d.cr;
-        int stride = component == 0 ? 16 : 8;
-        if (d.plain)
-            schl_inverse_transform_plain(d.block, out, stride);
+        schl_inverse_transform_plain(d.block, out, component == 0 ? 16 : 8);
+    }
+}
+
+// The fast path keeps the bit string in a 64-bit register: the next bits
+// sit at its top, and whole 32-bit words come in below them as they run low.
+namespace {
+struct bit_cursor {
+    uint64_t cache; // unread bits, the first one in bit 63
+    int32_t count;  // how many of them are valid
+    uint32_t next;  // the next word to load
+};
+} // namespace
+
+static inline void refill(const schl_picture_decoder& d, bit_cursor& c) {
+    if (c.count <= 32) {
+        c.cache |= uint64_t(load_word(d, c.next++)) << (32 - c.count);
+        c.count += 32;
+    }
+}
+
+static inline void consume(bit_cursor& c, uint32_t bits) {
+    c.cache <<= bits;
+    c.count -= int32_t(bits);
+}
+
+static inline uint32_t take(bit_cursor& c, uint32_t bits) {
+    uint32_t v = uint32_t(c.cache >> (64 - bits));
+    consume(c, bits);
+    return v;
+}
+
+// Returns true when any coefficient after the DC was stored.
+static inline bool decode_block_fast(schl_picture_decoder& d, bit_cursor& c, int32_t dc) {
+    int32_t* block = d.block;
+    memset(block, 0, sizeof d.block);
+    block[0] = int32_t(uint32_t(dc) * 65536u);
+    bool stored = false;
+    int i = 0;
+    for (;;) {
+        refill(d, c); // at least 33 bits: enough for any code, escapes included
+        const uint32_t w17 = uint32_t(c.cache >> 47);
+        const uint32_t window = w17 >> 1;
+        if (window < 16) break;
+        const uint32_t e = schl_ac_lookup_fast(window);
+        const uint32_t kind = schl_ac_kind(e);
+        const uint32_t length = schl_ac_length(e);
+        int32_t level;
+        if (kind == schl_ac_pair) [[likely]] {
+            i += int(schl_ac_run(e)) + 1;
+            const int32_t sign = -int32_t((w17 >> (16 - length)) & 1);
+            level = (int32_t(schl_ac_level(e)) ^ sign) - sign;
+            consume(c, length + 1);
+        } else if (kind == schl_ac_end) {
+            consume(c, length);
+            break;
+        } else {
+            consume(c, length);
+            i += int(take(c, 6)) + 1;
+            const int32_t byte = int32_t(take(c, 8));
+            if (byte == 0)
+                level = int32_t(take(c, 8));
+            else if (byte == 128)
+                level = int32_t(take(c, 8)) - 256;
+            else
+                level = byte < 128 ? byte : byte - 256;
+        }
+        if (i > 63) break; // no place for it: the block ends here
+        const int at = schl_scan[i];
+        block[at] = schl_dequant[at] * level;
+        stored = true;
+    }
+    return stored;
+}
+
+static void decode_macroblock_fast(schl_picture_decoder& d, bit_cursor& c) {
+    for (int b = 0; b < 6; ++b) {
+        const int component = b < 4 ? 0 : b - 3;
+        refill(d, c);
+        const uint32_t e = component == 0 ? schl_dc_luma_sizes[c.cache >> 57]
+                                          : schl_dc_chroma_sizes[c.cache >> 56];
+        consume(c, e >> 8);
+        const uint32_t size = e & 0xFF;
+        int32_t diff = 0;
+        if (size) {
+            const int32_t v = int32_t(take(c, size));
+            diff = v < (1 << (size - 1)) ? v + 1 - (1 << size) : v;
+        }
+        d.predictor[component] = wrap_add(d.predictor[component], diff);
+        const bool ac = decode_block_fast(d, c, d.predictor[component]);
+        if (component == 0)
+            schl_inverse_transform_narrow(d.block, !ac, d.luma16 + (b >> 1) * 8 * 16 + (b & 1) * 8,
+                                          16, schl_luma_low, schl_luma_high);
         else
-            schl_inverse_transform(d.block, out, stride);
+            schl_inverse_transform_narrow(d.block, !ac, component == 1 ? d.cb16 : d.cr16, 8,
+                                          schl_chroma_low, schl_chroma_high);
     }
 }
 
@@ -136,15 +229,23 @@ void decode_schl_picture_with(schl_picture_decoder& d, bool doubled, int32_t wid
     d.coded_bytes = coded_bytes < 0 ? 0 : coded_bytes;
     const int32_t unit = doubled ? 32 : 16;
     const int32_t mbw = width / unit, mbh = height / unit;
+    if (d.plain) {
+        for (int32_t r = 0; r < mbh; ++r) {
+            for (int32_t c = 0; c < mbw; ++c) {
+                decode_macroblock(d);
+                convert_schl_macroblock_plain(d, doubled, width, c, r, pixels);
+            }
+        }
+        return;
+    }
+    bit_cursor cursor{0, 0, 0};
     for (int32_t r = 0; r < mbh; ++r) {
         for (int32_t c = 0; c < mbw; ++c) {
-            decode_macroblock(d);
-            if (d.plain)
-                convert_schl_macroblock_plain(d, doubled, width, c, r, pixels);
-            else
-                convert_schl_macroblock(d, doubled, width, c, r, pixels);
+            decode_macroblock_fast(d, cursor);
+            convert_schl_macroblock(d, doubled, width, c, r, pixels);
         }
     }
+    d.position = cursor.next * 32 - uint32_t(cursor.count);
 }
 
 void decode_schl_picture(uint8_t interlaced, int32_t width, int32_t height, const FrameSlot* slot,

@@ -145,6 +145,38 @@ static inline void transpose8(__m128i (*m)[2]) {
     for (int r = 0; r < 4; ++r) std::swap(m[r][1], m[r + 4][0]);
 }
 
+// The two passes on four lanes at a time; leaves the samples in m, row by row.
+// When the horizontal frequencies 4 to 7 are all 0, their half of the
+// first pass gives 0 and is skipped.
+static inline void transform_rows(const int32_t* block, __m128i (*m)[2]) {
+    bool upper = false;
+    for (int r = 0; r < 8; ++r) {
+        m[r][0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
+        m[r][1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r + 4));
+    }
+    __m128i any = _mm_setzero_si128();
+    for (int r = 4; r < 8; ++r) any = _mm_or_si128(any, _mm_or_si128(m[r][0], m[r][1]));
+    upper = _mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128())) != 0xFFFF;
+    // Rows of the block are the horizontal frequencies a; turn them so that
+    // each vector holds one vertical frequency b for four values of a.
+    transpose8(m);
+    __m128i x[8];
+    for (int h = 0; h < (upper ? 2 : 1); ++h) {
+        for (int b = 0; b < 8; ++b) x[b] = m[b][h];
+        butterfly4<0>(x);
+        for (int y = 0; y < 8; ++y) m[y][h] = x[y]; // m[y][.] = t[y][a]
+    }
+    if (!upper)
+        for (int y = 0; y < 8; ++y) m[y][1] = _mm_setzero_si128();
+    transpose8(m); // m[a][.] = t[.][a], lanes over sample rows
+    for (int h = 0; h < 2; ++h) {
+        for (int a = 0; a < 8; ++a) x[a] = m[a][h];
+        butterfly4<17>(x);
+        for (int col = 0; col < 8; ++col) m[col][h] = x[col]; // lanes over rows
+    }
+    transpose8(m);
+}
+
 void schl_inverse_transform(const int32_t* block, int32_t* out, int stride) {
     // A block with only its DC term is flat: every butterfly passes it through.
     bool dc_only = true;
@@ -157,30 +189,30 @@ void schl_inverse_transform(const int32_t* block, int32_t* out, int stride) {
         }
         return;
     }
-    // Rows of the block are the horizontal frequencies a; turn them so that
-    // each vector holds one vertical frequency b for four values of a.
     __m128i m[8][2];
-    for (int r = 0; r < 8; ++r) {
-        m[r][0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
-        m[r][1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r + 4));
-    }
-    transpose8(m);
-    __m128i x[8];
-    for (int h = 0; h < 2; ++h) {
-        for (int b = 0; b < 8; ++b) x[b] = m[b][h];
-        butterfly4<0>(x);
-        for (int y = 0; y < 8; ++y) m[y][h] = x[y]; // m[y][.] = t[y][a]
-    }
-    transpose8(m); // m[a][.] = t[.][a], lanes over sample rows
-    for (int h = 0; h < 2; ++h) {
-        for (int a = 0; a < 8; ++a) x[a] = m[a][h];
-        butterfly4<17>(x);
-        for (int col = 0; col < 8; ++col) m[col][h] = x[col]; // m[col][.] lanes over rows
-    }
-    transpose8(m);
+    transform_rows(block, m);
     for (int row = 0; row < 8; ++row) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * stride), m[row][0]);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * stride + 4), m[row][1]);
+    }
+}
+
+void schl_inverse_transform_narrow(const int32_t* block, bool only_dc, int16_t* out, int stride,
+                                   int16_t low, int16_t high) {
+    const __m128i lo = _mm_set1_epi16(low), hi = _mm_set1_epi16(high);
+    if (only_dc) {
+        int32_t v = block[0] >> 17;
+        __m128i row = _mm_set1_epi16(int16_t(v < low ? low : v > high ? high : v));
+        for (int r = 0; r < 8; ++r)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * stride), row);
+        return;
+    }
+    __m128i m[8][2];
+    transform_rows(block, m);
+    for (int r = 0; r < 8; ++r) {
+        // Saturating to 16 bits first does not change what the clamp gives.
+        __m128i v = _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(m[r][0], m[r][1]), hi), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * stride), v);
     }
 }
 
@@ -188,6 +220,17 @@ void schl_inverse_transform(const int32_t* block, int32_t* out, int stride) {
 
 void schl_inverse_transform(const int32_t* block, int32_t* out, int stride) {
     schl_inverse_transform_plain(block, out, stride);
+}
+
+void schl_inverse_transform_narrow(const int32_t* block, bool, int16_t* out, int stride,
+                                   int16_t low, int16_t high) {
+    int32_t samples[64];
+    schl_inverse_transform_plain(block, samples, 8);
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) {
+            int32_t v = samples[r * 8 + c];
+            out[r * stride + c] = int16_t(v < low ? low : v > high ? high : v);
+        }
 }
 
 #endif

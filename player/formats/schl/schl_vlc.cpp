@@ -166,23 +166,21 @@ uint32_t schl_ac_lookup_ranges(uint32_t window) {
     return schl_ac_entry(schl_ac_none, 0, 0, 0);
 }
 
-// The same tables laid end to end and picked by the count of leading zeros
-// of the window (as a 16-bit number) instead of a chain of comparisons. With
-// z leading zeros the window lies in [2^(15-z), 2^(16-z)), so the range
-// tables' index minus its leading one fits in 32 entries.
-struct ac_flat_table {
-    uint32_t entries[17 * 32];
-    uint8_t shift[17];
-    uint8_t mask[17];
-};
-static constexpr ac_flat_table make_flat_table() {
-    ac_flat_table t{};
+// The same codes by another route: windows from 0x400 up hold codes of at
+// most 8 bits and index one table by their top byte; the rare longer codes
+// pick their table by the count of leading zeros (with z leading zeros the
+// window lies in [2^(15-z), 2^(16-z)), so the range tables' index minus its
+// leading one fits in 32 entries).
+static constexpr schl_ac_fast_tables make_fast_tables() {
+    schl_ac_fast_tables t{};
+    for (uint32_t i = 0; i < 256; ++i)
+        t.short_codes[i] = i < 4 ? schl_ac_entry(schl_ac_none, 0, 0, 0) : ac_search(i << 8);
     for (uint32_t z = 0; z <= 16; ++z) {
         uint32_t low = z < 16 ? 0x8000u >> z : 0;
         int k = 0;
         while (k < 8 && low < ac_ranges[k].from) ++k;
         if (k == 8) {
-            t.entries[z * 32] = schl_ac_entry(schl_ac_none, 0, 0, 0);
+            t.long_codes[z * 32] = schl_ac_entry(schl_ac_none, 0, 0, 0);
             continue;
         }
         uint32_t shift = ac_ranges[k].shift;
@@ -190,15 +188,14 @@ static constexpr ac_flat_table make_flat_table() {
         t.shift[z] = uint8_t(shift);
         t.mask[z] = uint8_t(count - 1);
         for (uint32_t i = 0; i < count; ++i)
-            t.entries[z * 32 + i] = ac_search((count + i) << shift);
+            t.long_codes[z * 32 + i] = ac_search((count + i) << shift);
     }
     return t;
 }
-static constexpr ac_flat_table flat_table = make_flat_table();
+constinit const schl_ac_fast_tables schl_ac_fast = make_fast_tables();
 
 uint32_t schl_ac_lookup(uint32_t window) {
-    uint32_t z = window ? uint32_t(__builtin_clz(window)) - 16 : 16;
-    return flat_table.entries[z * 32 + ((window >> flat_table.shift[z]) & flat_table.mask[z])];
+    return schl_ac_lookup_fast(window);
 }
 
 // dct_dc_size_luminance and dct_dc_size_chrominance, first bit first. The
