@@ -216,6 +216,29 @@ TEST(SchlColour, OutOfRangeSamplesClampToTheTableEnds) {
     EXPECT_EQ(schl_pixel(60, -5, 300), schl_pixel(60, 0, 255));
 }
 
+TEST(SchlColour, EveryChromaPairAndLumaLevelGivesThePixelRule) {
+    // Each macroblock holds one chroma pair and a ramp of luma samples that
+    // runs past both saturated ends.
+    schl_picture_decoder d{};
+    std::vector<uint16_t> fast(16 * 16), table(16 * 16);
+    for (int cb = 0; cb < 256; cb += 1) {
+        for (int cr = 0; cr < 256; cr += 3) {
+            for (int k = 0; k < 64; ++k) d.cb16[k] = int16_t(cb), d.cr16[k] = int16_t(cr);
+            const int start = (cb * 7 + cr) % 40;
+            for (int i = 0; i < 256; ++i)
+                d.luma16[i] = int16_t(i == 0 ? -512 : i == 255 ? 1023 : start - 60 + i);
+            d.no_vectors = false;
+            convert_schl_macroblock(d, false, 16, 0, 0, fast.data());
+            d.no_vectors = true;
+            convert_schl_macroblock(d, false, 16, 0, 0, table.data());
+            for (int i = 0; i < 256; ++i) {
+                ASSERT_EQ(fast[i], schl_pixel(d.luma16[i], cb, cr)) << cb << " " << cr << " " << i;
+                ASSERT_EQ(table[i], fast[i]);
+            }
+        }
+    }
+}
+
 TEST(SchlColour, TableDrivenMacroblockMatchesThePixelRule) {
     std::mt19937 rng(8);
     for (int trial = 0; trial < 400; ++trial) {
@@ -234,10 +257,13 @@ TEST(SchlColour, TableDrivenMacroblockMatchesThePixelRule) {
         }
         const bool doubled = trial % 3 == 0;
         const int w = doubled ? 96 : 48, h = doubled ? 64 : 32;
-        std::vector<uint16_t> a(w * h, 7), b(w * h, 7);
+        std::vector<uint16_t> a(w * h, 7), b(w * h, 7), c(w * h, 7);
         convert_schl_macroblock(d, doubled, w, 1, 1, a.data());
         convert_schl_macroblock_plain(d, doubled, w, 1, 1, b.data());
+        d.no_vectors = true;
+        convert_schl_macroblock(d, doubled, w, 1, 1, c.data());
         ASSERT_EQ(a, b) << trial;
+        ASSERT_EQ(c, b) << trial;
         // Spot check one pixel against the rule.
         int y = 16 + 5, x = 16 + 9;
         uint16_t expected = schl_pixel(d.luma[5 * 16 + 9], d.cb[2 * 8 + 4], d.cr[2 * 8 + 4]);

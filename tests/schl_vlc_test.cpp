@@ -358,6 +358,7 @@ TEST(SchlPicture, FastPathsMatchTheReferenceOnRandomInput) {
         std::vector<uint16_t> a(size_t(w) * h), b(size_t(w) * h);
         schl_picture_decoder fast{}, plain{};
         plain.plain = true;
+        fast.no_vectors = trial % 4 == 1;
         decode_schl_picture_with(fast, twice, w, h, bytes.data(), int32_t(bytes.size()), a.data());
         decode_schl_picture_with(plain, twice, w, h, bytes.data(), int32_t(bytes.size()), b.data());
         ASSERT_EQ(a, b) << trial;

@@ -58,6 +58,7 @@ struct schl_picture_decoder {
     const uint8_t* coded;
     int32_t coded_bytes; // bits past this many bytes read as 0
     bool plain;          // use the reference code paths (tests compare both)
+    bool no_vectors;     // fast path without the AVX2 routines (tests compare both)
 };
 
 // Decodes one coded picture into pixels (width x height 16-bit 5-5-5, packed).

@@ -90,8 +90,8 @@ static constexpr extended_levels make_extended() {
 }
 static constexpr extended_levels ext = make_extended();
 
-void convert_schl_macroblock(const schl_picture_decoder& d, bool doubled, int32_t width, int32_t c,
-                             int32_t r, uint16_t* pixels) {
+static void convert_tables(const schl_picture_decoder& d, bool doubled, int32_t width, int32_t c,
+                           int32_t r, uint16_t* pixels) {
     // Frame rows per sample row: two when doubled (the odd ones are skipped).
     const int64_t row_pixels = doubled ? 2 * int64_t(width) : width;
     uint16_t* origin = pixels + int64_t(16 * r) * row_pixels + (doubled ? 32 : 16) * c;
@@ -125,4 +125,94 @@ void convert_schl_macroblock(const schl_picture_decoder& d, bool doubled, int32_
             }
         }
     }
+}
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+// The 5-bit level of an index j in [-8, 107] without a table lookup per
+// pixel: (5 j + B) >> 4 with one bias B per run of 8 indices (picked with a
+// byte shuffle), then clamped below at 0. Checked against the steps here.
+static constexpr int8_t level_bias[16] = {17,  17,  10,  11,  4,   0,   -6,  -10,
+                                          -12, -16, -22, -26, -29, -35, -39, -39};
+static constexpr int bucket_level(int j) {
+    int v = (5 * j + level_bias[(j + 8) >> 3]) >> 4;
+    return v < 0 ? 0 : v;
+}
+static constexpr bool bucket_levels_exact() {
+    for (int j = -8; j <= 107; ++j)
+        if (bucket_level(j) != level(j)) return false;
+    return true;
+}
+static_assert(bucket_levels_exact());
+
+__attribute__((target("avx2"))) static inline __m256i level_of(__m256i j, __m256i bias) {
+    j = _mm256_max_epi16(_mm256_min_epi16(j, _mm256_set1_epi16(107)), _mm256_set1_epi16(-8));
+    // Bucket (j + 8) / 8 in the low byte; the high byte's top bit makes the
+    // shuffle give 0 there.
+    __m256i bucket =
+        _mm256_or_si256(_mm256_srli_epi16(_mm256_add_epi16(j, _mm256_set1_epi16(8)), 3),
+                        _mm256_set1_epi16(int16_t(0x8000)));
+    // Biases are kept as B + 64 so that they read as unsigned bytes.
+    __m256i b = _mm256_shuffle_epi8(bias, bucket);
+    __m256i v = _mm256_add_epi16(_mm256_mullo_epi16(j, _mm256_set1_epi16(5)), b);
+    v = _mm256_srai_epi16(_mm256_sub_epi16(v, _mm256_set1_epi16(64)), 4);
+    return _mm256_max_epi16(v, _mm256_setzero_si256());
+}
+
+// Eight chroma offsets, each twice: one per luma column.
+__attribute__((target("avx2"))) static inline __m256i widen(const int16_t* eight) {
+    __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(eight));
+    return _mm256_set_m128i(_mm_unpackhi_epi16(o, o), _mm_unpacklo_epi16(o, o));
+}
+
+__attribute__((target("avx2"))) static void convert_avx2(const schl_picture_decoder& d,
+                                                         bool doubled, int32_t width, int32_t c,
+                                                         int32_t r, uint16_t* pixels) {
+    alignas(16) int16_t red_offset[64], green_offset[64], blue_offset[64];
+    for (int k = 0; k < 64; ++k) {
+        const int cb = d.cb16[k], cr = d.cr16[k];
+        red_offset[k] = int16_t(schl_cr_to_red[cr] - 100);
+        green_offset[k] = int16_t(schl_cr_to_green[cr] - schl_cb_to_green[cb] - 76);
+        blue_offset[k] = int16_t(schl_cb_to_blue[cb] - 123);
+    }
+    alignas(16) int8_t biased[16];
+    for (int i = 0; i < 16; ++i) biased[i] = int8_t(level_bias[i] + 64);
+    const __m256i bias =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(biased)));
+    const int64_t row_pixels = doubled ? 2 * int64_t(width) : width;
+    uint16_t* origin = pixels + int64_t(16 * r) * row_pixels + (doubled ? 32 : 16) * c;
+    for (int y = 0; y < 16; ++y) {
+        const __m256i luma = _mm256_load_si256(reinterpret_cast<const __m256i*>(d.luma16 + 16 * y));
+        const int k = (y >> 1) * 8;
+        __m256i red = level_of(_mm256_add_epi16(luma, widen(red_offset + k)), bias);
+        __m256i green = level_of(_mm256_add_epi16(luma, widen(green_offset + k)), bias);
+        __m256i blue = level_of(_mm256_add_epi16(luma, widen(blue_offset + k)), bias);
+        __m256i px = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi16(red, 10), _mm256_slli_epi16(green, 5)), blue);
+        uint16_t* out = origin + y * row_pixels;
+        if (doubled) {
+            __m256i lo = _mm256_unpacklo_epi16(px, px), hi = _mm256_unpackhi_epi16(px, px);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                                _mm256_permute2x128_si256(lo, hi, 0x20));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
+                                _mm256_permute2x128_si256(lo, hi, 0x31));
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), px);
+        }
+    }
+}
+
+static const bool have_avx2 = __builtin_cpu_supports("avx2");
+#else
+static const bool have_avx2 = false;
+static void convert_avx2(const schl_picture_decoder&, bool, int32_t, int32_t, int32_t, uint16_t*) {}
+#endif
+
+void convert_schl_macroblock(const schl_picture_decoder& d, bool doubled, int32_t width, int32_t c,
+                             int32_t r, uint16_t* pixels) {
+    if (have_avx2 && !d.no_vectors)
+        convert_avx2(d, doubled, width, c, r, pixels);
+    else
+        convert_tables(d, doubled, width, c, r, pixels);
 }
