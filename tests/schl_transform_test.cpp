@@ -217,25 +217,38 @@ TEST(SchlColour, OutOfRangeSamplesClampToTheTableEnds) {
 }
 
 TEST(SchlColour, EveryChromaPairAndLumaLevelGivesThePixelRule) {
-    // Each macroblock holds one chroma pair and a ramp of luma samples that
-    // runs past both saturated ends.
     schl_picture_decoder d{};
     std::vector<uint16_t> fast(16 * 16), table(16 * 16);
-    for (int cb = 0; cb < 256; cb += 1) {
-        for (int cr = 0; cr < 256; cr += 3) {
+    auto check = [&](const char* what) {
+        d.no_vectors = false;
+        convert_schl_macroblock(d, false, 16, 0, 0, fast.data());
+        d.no_vectors = true;
+        convert_schl_macroblock(d, false, 16, 0, 0, table.data());
+        for (int i = 0; i < 256; ++i) {
+            int k = (i / 32) * 8 + (i % 16) / 2;
+            ASSERT_EQ(fast[i], schl_pixel(d.luma16[i], d.cb16[k], d.cr16[k])) << what << " " << i;
+            ASSERT_EQ(table[i], fast[i]) << what << " " << i;
+        }
+    };
+    // One chroma pair per macroblock under a luma ramp that runs past both
+    // saturated ends (every cb, every third cr)...
+    for (int cb = 0; cb < 256; ++cb) {
+        for (int cr = cb % 3; cr < 256; cr += 3) {
             for (int k = 0; k < 64; ++k) d.cb16[k] = int16_t(cb), d.cr16[k] = int16_t(cr);
             const int start = (cb * 7 + cr) % 40;
             for (int i = 0; i < 256; ++i)
                 d.luma16[i] = int16_t(i == 0 ? -512 : i == 255 ? 1023 : start - 60 + i);
-            d.no_vectors = false;
-            convert_schl_macroblock(d, false, 16, 0, 0, fast.data());
-            d.no_vectors = true;
-            convert_schl_macroblock(d, false, 16, 0, 0, table.data());
-            for (int i = 0; i < 256; ++i) {
-                ASSERT_EQ(fast[i], schl_pixel(d.luma16[i], cb, cr)) << cb << " " << cr << " " << i;
-                ASSERT_EQ(table[i], fast[i]);
-            }
+            check("ramp");
         }
+    }
+    // ...and every pair once, 64 to a macroblock.
+    for (int pair = 0; pair < 65536; pair += 64) {
+        for (int k = 0; k < 64; ++k) {
+            d.cb16[k] = int16_t((pair + k) >> 8);
+            d.cr16[k] = int16_t((pair + k) & 255);
+        }
+        for (int i = 0; i < 256; ++i) d.luma16[i] = int16_t((pair / 64 + i * 37) % 180 - 30);
+        check("pairs");
     }
 }
 

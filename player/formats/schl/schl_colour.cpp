@@ -146,6 +146,19 @@ static constexpr bool bucket_levels_exact() {
 }
 static_assert(bucket_levels_exact());
 
+// The chroma products as multiply-and-shift on the byte's magnitude
+// (0..128): trunc(F s) = sign(s) floor(F |s|). Factors above 1 take the
+// magnitude doubled, so that all of them fit 16 bits.
+constexpr uint32_t cr_red_factor = 44925, cb_blue_factor = 56799;    // (2a M) >> 16
+constexpr uint32_t cb_green_factor = 21847, cr_green_factor = 45773; // (a M) >> 16
+static constexpr bool factor_exact(uint32_t m, int shift, int scale) {
+    for (int a = 0; a <= 128; ++a)
+        if (int((uint32_t(a) * m) >> shift) != a * scale / 10000) return false;
+    return true;
+}
+static_assert(factor_exact(cr_red_factor, 15, 13710) && factor_exact(cb_blue_factor, 15, 17337));
+static_assert(factor_exact(cb_green_factor, 16, 3359) && factor_exact(cr_green_factor, 16, 6985));
+
 __attribute__((target("avx2"))) static inline __m256i level_of(__m256i j, __m256i bias) {
     j = _mm256_max_epi16(_mm256_min_epi16(j, _mm256_set1_epi16(107)), _mm256_set1_epi16(-8));
     // Bucket (j + 8) / 8 in the low byte; the high byte's top bit makes the
@@ -169,12 +182,32 @@ __attribute__((target("avx2"))) static inline __m256i widen(const int16_t* eight
 __attribute__((target("avx2"))) static void convert_avx2(const schl_picture_decoder& d,
                                                          bool doubled, int32_t width, int32_t c,
                                                          int32_t r, uint16_t* pixels) {
-    alignas(16) int16_t red_offset[64], green_offset[64], blue_offset[64];
-    for (int k = 0; k < 64; ++k) {
-        const int cb = d.cb16[k], cr = d.cr16[k];
-        red_offset[k] = int16_t(schl_cr_to_red[cr] - 100);
-        green_offset[k] = int16_t(schl_cr_to_green[cr] - schl_cb_to_green[cb] - 76);
-        blue_offset[k] = int16_t(schl_cb_to_blue[cb] - 123);
+    alignas(32) int16_t red_offset[64], green_offset[64], blue_offset[64];
+    for (int k = 0; k < 64; k += 16) {
+        const __m256i cb = _mm256_load_si256(reinterpret_cast<const __m256i*>(d.cb16 + k));
+        const __m256i cr = _mm256_load_si256(reinterpret_cast<const __m256i*>(d.cr16 + k));
+        // The tables read the byte as signed.
+        const __m256i sb = _mm256_srai_epi16(_mm256_slli_epi16(cb, 8), 8);
+        const __m256i sr = _mm256_srai_epi16(_mm256_slli_epi16(cr, 8), 8);
+        const __m256i ab = _mm256_abs_epi16(sb), ar = _mm256_abs_epi16(sr);
+        const __m256i cr_red = _mm256_sign_epi16(
+            _mm256_mulhi_epu16(_mm256_slli_epi16(ar, 1), _mm256_set1_epi16(int16_t(cr_red_factor))),
+            sr);
+        const __m256i cb_blue =
+            _mm256_sign_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(ab, 1),
+                                                 _mm256_set1_epi16(int16_t(cb_blue_factor))),
+                              sb);
+        const __m256i cb_green = _mm256_sign_epi16(
+            _mm256_mulhi_epu16(ab, _mm256_set1_epi16(int16_t(cb_green_factor))), sb);
+        const __m256i cr_green = _mm256_sign_epi16(
+            _mm256_mulhi_epu16(ar, _mm256_set1_epi16(int16_t(cr_green_factor))), sr);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(red_offset + k),
+                           _mm256_sub_epi16(cr_red, _mm256_set1_epi16(100)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(blue_offset + k),
+                           _mm256_sub_epi16(cb_blue, _mm256_set1_epi16(123)));
+        _mm256_store_si256(
+            reinterpret_cast<__m256i*>(green_offset + k),
+            _mm256_sub_epi16(_mm256_set1_epi16(130 - 76), _mm256_add_epi16(cr_green, cb_green)));
     }
     alignas(16) int8_t biased[16];
     for (int i = 0; i < 16; ++i) biased[i] = int8_t(level_bias[i] + 64);
