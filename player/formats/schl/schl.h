@@ -45,7 +45,9 @@ extern const int32_t schl_coefficients[4][2];
 // --- pictures ---
 
 struct schl_picture_decoder {
-    alignas(32) int32_t block[64]; // entry 8a + b: a horizontal, b vertical frequency
+    // Entry 8a + b: a horizontal, b vertical frequency (the fast path keeps
+    // it turned over, entry 8b + a).
+    alignas(32) int32_t block[64];
     alignas(32) int32_t luma[16 * 16];
     alignas(32) int32_t cb[8 * 8];
     alignas(32) int32_t cr[8 * 8];

@@ -71,6 +71,8 @@ extern const uint16_t* const schl_dc_luma_sizes;
 extern const uint16_t* const schl_dc_chroma_sizes;
 
 extern const uint8_t schl_scan[64];
+// The scan for blocks turned over (entry 8b + a): the plain zigzag.
+extern const uint8_t schl_zigzag[64];
 extern const int32_t schl_dequant[64];
 
 // Decodes the next block's coefficients into d.block; the new bit position
@@ -85,9 +87,9 @@ void schl_butterfly(const int32_t* x, int32_t* y, int shift);
 // block: 64 coefficients, entry 8a + b; out: 8 x 8 samples with a row stride.
 void schl_inverse_transform_plain(const int32_t* block, int32_t* out, int stride);
 void schl_inverse_transform(const int32_t* block, int32_t* out, int stride);
-// The same samples, clamped to [low, high] and narrowed; only_dc says that
-// every entry but the first is 0.
-void schl_inverse_transform_narrow(const int32_t* block, bool only_dc, int16_t* out, int stride,
+// The same samples, clamped to [low, high] and narrowed, from the block
+// turned over (entry 8b + a); only_dc says that every entry but the first is 0.
+void schl_inverse_transform_narrow(const int32_t* columns, bool only_dc, int16_t* out, int stride,
                                    int16_t low, int16_t high);
 // Clamping that keeps every pixel as it is: luma far enough out that all
 // three colour indices saturate, chroma to the chroma tables.

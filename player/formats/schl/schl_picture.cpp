@@ -25,6 +25,12 @@ const int32_t schl_dequant[64] = {
     237536, 171256, 181800, 202008, 237536, 302328, 438912, 860952, //
 };
 
+const uint8_t schl_zigzag[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+};
+
 static schl_picture_decoder picture_decoder;
 
 void reset_schl_picture() {
@@ -154,7 +160,8 @@ static inline uint32_t take(bit_cursor& c, uint32_t bits) {
     return v;
 }
 
-// Returns true when any coefficient after the DC was stored.
+// Fills d.block turned over (entry 8b + a). Returns true when any
+// coefficient after the DC was stored.
 static inline bool decode_block_fast(schl_picture_decoder& d, bit_cursor& c, int32_t dc) {
     int32_t* block = d.block;
     memset(block, 0, sizeof d.block);
@@ -190,7 +197,8 @@ static inline bool decode_block_fast(schl_picture_decoder& d, bit_cursor& c, int
                 level = byte < 128 ? byte : byte - 256;
         }
         if (i > 63) break; // no place for it: the block ends here
-        const int at = schl_scan[i];
+        // Stored turned over for the transform; the table is symmetric.
+        const int at = schl_zigzag[i];
         block[at] = schl_dequant[at] * level;
         stored = true;
     }

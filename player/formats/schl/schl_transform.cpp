@@ -145,28 +145,24 @@ static inline void transpose8(__m128i (*m)[2]) {
     for (int r = 0; r < 4; ++r) std::swap(m[r][1], m[r + 4][0]);
 }
 
-// The two passes on four lanes at a time; leaves the samples in m, row by row.
-// When the horizontal frequencies 4 to 7 are all 0, their half of the
-// first pass gives 0 and is skipped.
-static inline void transform_rows(const int32_t* block, __m128i (*m)[2]) {
-    bool upper = false;
-    for (int r = 0; r < 8; ++r) {
-        m[r][0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
-        m[r][1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r + 4));
-    }
-    __m128i any = _mm_setzero_si128();
-    for (int r = 4; r < 8; ++r) any = _mm_or_si128(any, _mm_or_si128(m[r][0], m[r][1]));
-    upper = _mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128())) != 0xFFFF;
-    // Rows of the block are the horizontal frequencies a; turn them so that
-    // each vector holds one vertical frequency b for four values of a.
-    transpose8(m);
+// The two passes on four lanes at a time. `columns` holds the block turned
+// over (entry 8b + a: each row one vertical frequency b for all a); the
+// samples are left in m, row by row. When the horizontal frequencies 4 to 7
+// are all 0, their half of the first pass gives 0 and is skipped.
+static inline void transform_rows(const int32_t* columns, __m128i (*m)[2]) {
     __m128i x[8];
-    for (int h = 0; h < (upper ? 2 : 1); ++h) {
-        for (int b = 0; b < 8; ++b) x[b] = m[b][h];
+    __m128i upper = _mm_setzero_si128();
+    for (int b = 0; b < 8; ++b)
+        upper = _mm_or_si128(
+            upper, _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + 8 * b + 4)));
+    const bool any_upper = _mm_movemask_epi8(_mm_cmpeq_epi32(upper, _mm_setzero_si128())) != 0xFFFF;
+    for (int h = 0; h < (any_upper ? 2 : 1); ++h) {
+        for (int b = 0; b < 8; ++b)
+            x[b] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + 8 * b + 4 * h));
         butterfly4<0>(x);
         for (int y = 0; y < 8; ++y) m[y][h] = x[y]; // m[y][.] = t[y][a]
     }
-    if (!upper)
+    if (!any_upper)
         for (int y = 0; y < 8; ++y) m[y][1] = _mm_setzero_si128();
     transpose8(m); // m[a][.] = t[.][a], lanes over sample rows
     for (int h = 0; h < 2; ++h) {
@@ -189,26 +185,29 @@ void schl_inverse_transform(const int32_t* block, int32_t* out, int stride) {
         }
         return;
     }
+    int32_t columns[64];
+    for (int a = 0; a < 8; ++a)
+        for (int b = 0; b < 8; ++b) columns[8 * b + a] = block[8 * a + b];
     __m128i m[8][2];
-    transform_rows(block, m);
+    transform_rows(columns, m);
     for (int row = 0; row < 8; ++row) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * stride), m[row][0]);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * stride + 4), m[row][1]);
     }
 }
 
-void schl_inverse_transform_narrow(const int32_t* block, bool only_dc, int16_t* out, int stride,
+void schl_inverse_transform_narrow(const int32_t* columns, bool only_dc, int16_t* out, int stride,
                                    int16_t low, int16_t high) {
     const __m128i lo = _mm_set1_epi16(low), hi = _mm_set1_epi16(high);
     if (only_dc) {
-        int32_t v = block[0] >> 17;
+        int32_t v = columns[0] >> 17;
         __m128i row = _mm_set1_epi16(int16_t(v < low ? low : v > high ? high : v));
         for (int r = 0; r < 8; ++r)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + r * stride), row);
         return;
     }
     __m128i m[8][2];
-    transform_rows(block, m);
+    transform_rows(columns, m);
     for (int r = 0; r < 8; ++r) {
         // Saturating to 16 bits first does not change what the clamp gives.
         __m128i v = _mm_max_epi16(_mm_min_epi16(_mm_packs_epi32(m[r][0], m[r][1]), hi), lo);
@@ -222,9 +221,11 @@ void schl_inverse_transform(const int32_t* block, int32_t* out, int stride) {
     schl_inverse_transform_plain(block, out, stride);
 }
 
-void schl_inverse_transform_narrow(const int32_t* block, bool, int16_t* out, int stride,
+void schl_inverse_transform_narrow(const int32_t* columns, bool, int16_t* out, int stride,
                                    int16_t low, int16_t high) {
-    int32_t samples[64];
+    int32_t block[64], samples[64];
+    for (int a = 0; a < 8; ++a)
+        for (int b = 0; b < 8; ++b) block[8 * a + b] = columns[8 * b + a];
     schl_inverse_transform_plain(block, samples, 8);
     for (int r = 0; r < 8; ++r)
         for (int c = 0; c < 8; ++c) {
