@@ -86,7 +86,6 @@ void schl_rotate(int32_t p, int32_t q, int32_t* r0, int32_t* r2);
 void schl_butterfly(const int32_t* x, int32_t* y, int shift);
 // block: 64 coefficients, entry 8a + b; out: 8 x 8 samples with a row stride.
 void schl_inverse_transform_plain(const int32_t* block, int32_t* out, int stride);
-void schl_inverse_transform(const int32_t* block, int32_t* out, int stride);
 // The same samples, clamped to [low, high] and narrowed, from the block
 // turned over (entry 8b + a); only_dc says that every entry but the first is 0.
 void schl_inverse_transform_narrow(const int32_t* columns, bool only_dc, int16_t* out, int stride,

@@ -173,29 +173,6 @@ static inline void transform_rows(const int32_t* columns, __m128i (*m)[2]) {
     transpose8(m);
 }
 
-void schl_inverse_transform(const int32_t* block, int32_t* out, int stride) {
-    // A block with only its DC term is flat: every butterfly passes it through.
-    bool dc_only = true;
-    for (int i = 1; i < 64 && dc_only; ++i) dc_only = block[i] == 0;
-    if (dc_only) {
-        __m128i v = _mm_set1_epi32(block[0] >> 17);
-        for (int row = 0; row < 8; ++row) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * stride), v);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * stride + 4), v);
-        }
-        return;
-    }
-    int32_t columns[64];
-    for (int a = 0; a < 8; ++a)
-        for (int b = 0; b < 8; ++b) columns[8 * b + a] = block[8 * a + b];
-    __m128i m[8][2];
-    transform_rows(columns, m);
-    for (int row = 0; row < 8; ++row) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * stride), m[row][0]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * stride + 4), m[row][1]);
-    }
-}
-
 void schl_inverse_transform_narrow(const int32_t* columns, bool only_dc, int16_t* out, int stride,
                                    int16_t low, int16_t high) {
     const __m128i lo = _mm_set1_epi16(low), hi = _mm_set1_epi16(high);
@@ -216,10 +193,6 @@ void schl_inverse_transform_narrow(const int32_t* columns, bool only_dc, int16_t
 }
 
 #else
-
-void schl_inverse_transform(const int32_t* block, int32_t* out, int stride) {
-    schl_inverse_transform_plain(block, out, stride);
-}
 
 void schl_inverse_transform_narrow(const int32_t* columns, bool, int16_t* out, int stride,
                                    int16_t low, int16_t high) {
