@@ -135,12 +135,12 @@ TEST(SchlTransform, SamplesAreFourTimesTheExactInverseTransformWithinOne) {
     // Blocks like those of natural pictures: within 1, give or take a few
     // hundredths. The final shift rounds down, so nearly all of the error is
     // below the exact value; K6 and the rounded dequantisation steps add the rest.
-    auto [lo, hi] = compare_with_exact(rng, 20000, 16, 40, true);
+    auto [lo, hi] = compare_with_exact(rng, 8000, 16, 40, true);
     EXPECT_GE(lo, -1.05);
     EXPECT_LE(hi, 0.05);
     // Dense blocks of large levels drift a little further: the rotation's K6
     // is 6e-4 off cos(3 pi / 8) and the dequantisation steps are rounded.
-    auto [dense_lo, dense_hi] = compare_with_exact(rng, 5000, 40, 60, false);
+    auto [dense_lo, dense_hi] = compare_with_exact(rng, 2000, 40, 60, false);
     EXPECT_GE(dense_lo, -2.0);
     EXPECT_LE(dense_hi, 1.0);
     RecordProperty("natural_range", std::to_string(lo) + " .. " + std::to_string(hi));
@@ -231,9 +231,9 @@ TEST(SchlColour, EveryChromaPairAndLumaLevelGivesThePixelRule) {
         }
     };
     // One chroma pair per macroblock under a luma ramp that runs past both
-    // saturated ends (every cb, every third cr)...
-    for (int cb = 0; cb < 256; ++cb) {
-        for (int cr = cb % 3; cr < 256; cr += 3) {
+    // saturated ends (a spread of pairs)...
+    for (int cb = 0; cb < 256; cb += 3) {
+        for (int cr = cb % 5; cr < 256; cr += 5) {
             for (int k = 0; k < 64; ++k) d.cb16[k] = int16_t(cb), d.cr16[k] = int16_t(cr);
             const int start = (cb * 7 + cr) % 40;
             for (int i = 0; i < 256; ++i)

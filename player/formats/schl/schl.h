@@ -7,7 +7,7 @@
 
 // Header parser of "SCHl" movies: picture size from the first picture chunk,
 // stereo flag from the header fields; leaves the file at the first picture or
-// sound chunk.
+// sound chunk. Reads through movie_file (the file the probe is given).
 void read_schl_header(FILE* file, int32_t* width, int32_t* height, uint8_t* stereo);
 // Header parser of bare picture streams: 96 x 96, back at start_offset.
 void read_piqt_header(FILE* file, int32_t* width, int32_t* height, uint8_t* stereo);
