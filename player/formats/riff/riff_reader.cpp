@@ -51,11 +51,13 @@ static void read_sound(FrameSlot& slot) {
     slot.sound_chunk_length = 0;
     int64_t at = file_position();
     uint32_t size;
-    if (!read_chunk_tag() || !tag_is("01wb") || !read_le32(&size)) {
+    if (!read_chunk_tag() || !tag_is("01wb")) {
         fseek(movie_file, long(at), SEEK_SET);
         fill_silence(slot);
         return;
     }
+    // A sound chunk cut off in its size is consumed, so the next call ends.
+    if (!read_le32(&size)) return fill_silence(slot);
     slot.sound_chunk_length = int32_t(size > 0x7FFFFFFF ? 0x7FFFFFFF : size);
     if (size < 4 || size > riff_sound_limit) {
         fill_silence(slot);
