@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -22,8 +23,9 @@ struct opened_movie {
     int calls = 0;
 };
 
+// Tests run in parallel processes: each gets files of its own.
 std::string temp_path(const char* name) {
-    return testing::TempDir() + "riff_reader_" + name;
+    return testing::TempDir() + "riff_reader_" + std::to_string(getpid()) + "_" + name;
 }
 
 opened_movie play(const std::vector<uint8_t>& bytes, int64_t offset = 0, int max_calls = 10000) {
