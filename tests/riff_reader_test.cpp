@@ -51,6 +51,7 @@ opened_movie play(const std::vector<uint8_t>& bytes, int64_t offset = 0, int max
     }
     fclose(movie_file);
     movie_file = nullptr;
+    std::remove(path.c_str());
     return m;
 }
 
@@ -132,6 +133,7 @@ TEST(RiffReader, ProbeSetsTheFixedSizeStereoAndDepth) {
     EXPECT_EQ(movie_stereo, 1);
     fclose(movie_file);
     movie_file = nullptr;
+    std::remove(path.c_str());
 }
 
 TEST(RiffReader, PicturesSoundsAndPadBytes) {
