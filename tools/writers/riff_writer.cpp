@@ -203,7 +203,7 @@ std::vector<riff_frame> make_riff_demo_frames(int count, int frame_rate) {
     const int per_frame = rate / frame_rate;
     const double pi = 3.14159265358979;
     xan_encoder encoder;
-    start_xan_encoder(encoder, width, height, 30);
+    start_xan_encoder(encoder, width, height, 15);
     std::vector<uint8_t> rgb(size_t(3) * width * height);
     std::vector<int16_t> pcm(size_t(2) * per_frame);
     std::vector<riff_frame> frames;
