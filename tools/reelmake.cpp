@@ -1,4 +1,7 @@
 // reelmake: makes movies and archives with the project's own writers.
+#include "bytes.h"
+#include "sead_writer.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,12 +16,19 @@ struct reelmake_command {
 static int make_demo(int argc, char** argv) {
     if (argc < 1) return 2;
     std::string dir = argv[0];
-    (void)dir;
+    if (!write_file(dir + "/demo.tgv", make_sead_demo_movie())) return 1;
     return 0;
+}
+
+// "sead OUT": the SEAD demo movie.
+static int make_sead(int argc, char** argv) {
+    if (argc < 1) return 2;
+    return write_file(argv[0], make_sead_demo_movie()) ? 0 : 1;
 }
 
 static const reelmake_command commands[] = {
     {"demo", "demo DIR", make_demo},
+    {"sead", "sead OUT", make_sead},
 };
 
 int main(int argc, char** argv) {
