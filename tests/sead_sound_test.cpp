@@ -90,7 +90,7 @@ TEST(SeadSound, StepAndSampleSaturate) {
     EXPECT_EQ(s.step[1], 5632);
     EXPECT_EQ(up[up.size() - 2], 32767);
     EXPECT_EQ(up[up.size() - 1], -32768);
-    auto down = decode(s, std::vector<uint8_t>(200, 0x00));
+    auto down = decode(s, std::vector<uint8_t>(200, 0x80));
     EXPECT_EQ(s.step[0], 0);
     EXPECT_EQ(s.step[1], 0);
     // Steps shrink back to the smallest size; both channels crawl back toward 0.
