@@ -285,4 +285,123 @@ TEST(SeadBlockFrame, DoublingLeavesOddRowsAtZero) {
     EXPECT_EQ(dst, bytes({1, 1, 2, 2, 3, 3, 0, 0, 0, 0, 0, 0, 4, 4, 5, 5, 6, 6, 0, 0, 0, 0, 0, 0}));
 }
 
+std::vector<Color> colours_seen;
+int colour_calls = 0;
+void note_colours(const Color* c) {
+    colours_seen.assign(c, c + 256);
+    ++colour_calls;
+}
+
+struct colour_hook {
+    void (*saved)(const Color*) = set_surface_colors;
+    colour_hook() {
+        set_surface_colors = note_colours;
+        colour_calls = 0;
+    }
+    ~colour_hook() { set_surface_colors = saved; }
+};
+
+// A key frame body around packed image bytes, with palette entry i = (i, 2i, 255 - i).
+std::vector<uint8_t> key_frame(int w, int h, const std::vector<uint8_t>& packed, int shift = 0) {
+    byte_builder b;
+    b.le16(uint32_t(w)).le16(uint32_t(h)).zeros(8);
+    for (int i = 0; i < 256; ++i)
+        b.u8(uint32_t(i + shift)).u8(uint32_t(2 * i)).u8(uint32_t(255 - i));
+    b.raw(packed);
+    return b.bytes;
+}
+
+std::vector<uint8_t> text(const char* s) {
+    return std::vector<uint8_t>(s, s + strlen(s));
+}
+
+TEST(SeadKeyFrame, WorkedPackedImages) {
+    colour_hook hook;
+    picture_fixture a(8, 1);
+    ASSERT_TRUE(a.decode(key_frame(
+        8, 1, bytes({0x10, 0xFB, 0x00, 0x00, 0x08, 0xE0, 'A', 'B', 'C', 'D', 0x04, 0x03, 0xFC}))));
+    EXPECT_EQ(a.out, text("ABCDABCD"));
+    picture_fixture b(6, 1);
+    ASSERT_TRUE(
+        b.decode(key_frame(6, 1, bytes({0x10, 0xFB, 0x00, 0x00, 0x06, 0x09, 0x00, 'A', 0xFC}))));
+    EXPECT_EQ(b.out, text("AAAAAA"));
+    // Bit 0 of the flags: three more bytes before the size.
+    picture_fixture c(8, 1);
+    ASSERT_TRUE(c.decode(key_frame(8, 1,
+                                   bytes({0x11, 0xFB, 0xEE, 0xEE, 0xEE, 0x00, 0x00, 0x08, 0xE0, 'A',
+                                          'B', 'C', 'D', 0x04, 0x03, 0xFC}))));
+    EXPECT_EQ(c.out, text("ABCDABCD"));
+    EXPECT_EQ(colour_calls, 3);
+    EXPECT_EQ(colours_seen[7].r, 7);
+    EXPECT_EQ(colours_seen[7].g, 14);
+    EXPECT_EQ(colours_seen[7].b, 248);
+}
+
+TEST(SeadKeyFrame, ShortImageKeepsTheRestOfThePreviousPicture) {
+    colour_hook hook;
+    picture_fixture f(4, 1);
+    ASSERT_TRUE(
+        f.decode(key_frame(4, 1, bytes({0x10, 0xFB, 0, 0, 4, 0xE0, 'W', 'X', 'Y', 'Z', 0xFC}))));
+    // 0xFD: one literal, then the end.
+    ASSERT_TRUE(f.decode(key_frame(4, 1, bytes({0x10, 0xFB, 0, 0, 4, 0xFD, 'Q'}))));
+    EXPECT_EQ(f.out, text("QXYZ"));
+    // Ragged edges that block frames never reach keep the key frame's pixels.
+    picture_fixture g(18, 9);
+    std::vector<uint8_t> packed = {0x10, 0xFB, 0, 0, 162, 0xE0 + 27};
+    packed.insert(packed.end(), 112, 0x77);
+    packed.push_back(0xE0 + 11);
+    packed.insert(packed.end(), 48, 0x77);
+    packed.insert(packed.end(), {0xFE, 0x77, 0x77});
+    ASSERT_TRUE(g.decode(key_frame(18, 9, packed)));
+    sead_block_frame bf;
+    bf.four_colour_blocks.push_back({{0x31, 0, 0, 0}, 0});
+    bf.codes.assign(8, 0);
+    ASSERT_TRUE(g.decode(write_sead_block_frame(bf)));
+    EXPECT_EQ(g.out[0], 0x31);
+    EXPECT_EQ(g.out[17], 0x77);
+    EXPECT_EQ(g.out[8 * 18 + 3], 0x77);
+}
+
+TEST(SeadKeyFrame, BrokenImagesAreDroppedWithTheirPalette) {
+    colour_hook hook;
+    picture_fixture f(4, 1);
+    ASSERT_TRUE(
+        f.decode(key_frame(4, 1, bytes({0x10, 0xFB, 0, 0, 4, 0xE0, 'W', 'X', 'Y', 'Z', 0xFC}))));
+    const std::vector<Color> palette = colours_seen;
+    for (auto packed :
+         {bytes({0x10, 0xFB, 0, 0, 4, 0xE0, 'A', 'B', 'C', 'D', 0xFD, 'E'}),
+          bytes({0x10, 0xFB, 0, 0, 4, 0x01, 0x05, 'A', 0xFC}),
+          bytes({0x10, 0xFB, 0, 0, 4, 0x00, 0x00, 0xFC}),
+          bytes({0x10, 0xFB, 0, 0, 4, 0xE0, 'A', 'B'}),
+          bytes({0x10, 0xFB, 0, 0, 4, 0xE0, 'A', 'B', 'C', 'D'}), bytes({0x11, 0xFB, 0})}) {
+        std::fill(f.out.begin(), f.out.end(), 0xEE);
+        EXPECT_FALSE(f.decode(key_frame(4, 1, packed, 1)));
+        EXPECT_EQ(f.out, std::vector<uint8_t>(4, 0xEE));
+    }
+    EXPECT_EQ(colour_calls, 1);
+    sead_block_frame still;
+    still.vectors = {{0, 0}};
+    // 4 x 1 holds no whole block: the picture simply stays.
+    ASSERT_TRUE(f.decode(write_sead_block_frame(still)));
+    EXPECT_EQ(f.out, text("WXYZ"));
+    EXPECT_EQ(colour_calls, 1);
+}
+
+TEST(SeadKeyFrame, DoubledKeyFrameAtFullSize) {
+    colour_hook hook;
+    std::vector<uint8_t> image(320 * 160);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t((i * 7) ^ (i / 320));
+    sead_palette palette{};
+    picture_fixture f(320, 160, true);
+    ASSERT_TRUE(f.decode(write_sead_key_frame(320, 160, palette, image.data())));
+    for (int y = 0; y < 160; ++y) {
+        auto even = f.row(2 * y);
+        for (int x = 0; x < 320; ++x) {
+            ASSERT_EQ(even[size_t(2 * x)], image[size_t(y * 320 + x)]);
+            ASSERT_EQ(even[size_t(2 * x + 1)], image[size_t(y * 320 + x)]);
+        }
+        ASSERT_EQ(f.row(2 * y + 1), std::vector<uint8_t>(640, 0));
+    }
+}
+
 } // namespace

@@ -1,4 +1,5 @@
 #include "formats/common/chunk_io.h"
+#include "formats/common/lz.h"
 #include "formats/sead/sead.h"
 
 #include <algorithm>
@@ -106,6 +107,36 @@ bool decode_block_frame(sead_picture_decoder& d, int32_t w, int32_t h, const uin
     return true;
 }
 
+// Palette at 12, then the packed image at 780 behind its own header: two
+// flag bytes (bit 0 of the first adds three skipped bytes) and a 3-byte size
+// that is not needed.
+constexpr int32_t key_palette_at = 12;
+constexpr int32_t key_image_at = 780;
+
+bool decode_key_frame(sead_picture_decoder& d, int32_t w, int32_t h, const uint8_t* body,
+                      int32_t length) {
+    if (length < key_image_at + 5) return false;
+    int32_t commands_at = key_image_at + ((body[key_image_at] & 1) ? 8 : 5);
+    if (length < commands_at) return false;
+    int32_t size = w * h;
+    uint8_t* out = d.images[d.current ^ 1];
+    bool fault = false;
+    int32_t written = unpack_image(body + commands_at, length - commands_at, out, size, &fault);
+    if (fault) return false;
+    // An image that stops short leaves the rest of the previous picture.
+    if (written < size)
+        memcpy(out + written, d.images[d.current] + written, size_t(size - written));
+    d.current ^= 1;
+    const uint8_t* rgb = body + key_palette_at;
+    for (int i = 0; i < 256; ++i) {
+        d.colors[i].r = rgb[3 * i];
+        d.colors[i].g = rgb[3 * i + 1];
+        d.colors[i].b = rgb[3 * i + 2];
+    }
+    if (set_surface_colors) set_surface_colors(d.colors);
+    return true;
+}
+
 } // namespace
 
 void double_interlaced(uint8_t* dst, const uint8_t* src, int32_t width, int32_t height) {
@@ -124,7 +155,9 @@ bool decode_sead_picture_with(sead_picture_decoder& d, uint8_t interlaced, int32
     int32_t h = interlaced ? height / 2 : height;
     if (w < 1 || h < 1 || int64_t(w) * h > sead_image_capacity || length < 4) return false;
     length = std::min(length, video_capacity);
-    bool ok = decode_block_frame(d, w, h, body, length);
+    bool key = load_le32(body) == uint32_t(w) + 65536u * uint32_t(h);
+    bool ok =
+        key ? decode_key_frame(d, w, h, body, length) : decode_block_frame(d, w, h, body, length);
     if (!ok) return false;
     const uint8_t* image = d.images[d.current];
     if (interlaced)
