@@ -206,8 +206,12 @@ sead_block_frame search_sead_block_frame(const uint8_t* previous, const uint8_t*
 
     auto vector_for = [&](int32_t p, int32_t source) -> int32_t {
         int32_t offset = source - p;
-        int32_t y = int32_t(std::floor((double(offset) + width / 2) / width));
-        int32_t x = offset - y * width;
+        // The displacement as seen on the picture; across the left or right
+        // edge when that is the only way to stay within range.
+        int32_t x = source % width - p % width;
+        int32_t y = source / width - p / width;
+        if (x > 511) x -= width, ++y;
+        if (x < -512) x += width, --y;
         if (x < -512 || x > 511 || y < -512 || y > 511) return -1;
         auto it = vector_of_offset.find(offset);
         if (it != vector_of_offset.end()) return int32_t(it->second);
