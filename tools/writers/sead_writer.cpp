@@ -93,33 +93,46 @@ std::vector<uint8_t> pack_sead_lz_commands(const uint8_t* data, size_t size) {
             literal_start += count;
         }
     };
-    size_t pos = 0;
-    while (pos < size) {
-        size_t best_length = 0, best_distance = 0;
-        if (pos + 3 <= size) {
-            size_t max_length = std::min(long_max_length, size - pos);
-            int depth = 64;
-            for (int32_t c = head[hash(pos)]; c >= 0 && depth-- > 0; c = previous[size_t(c)]) {
-                size_t distance = pos - size_t(c);
-                if (distance > long_max_distance) break;
-                size_t length = 0;
-                while (length < max_length && data[size_t(c) + length] == data[pos + length])
-                    ++length;
-                size_t usable = encodable_length(length, distance);
-                if (usable > best_length) {
-                    best_length = usable;
-                    best_distance = distance;
-                    if (usable == max_length) break;
-                }
+    // The longest back reference that can be sent from pos.
+    auto find = [&](size_t pos, size_t* best_distance) {
+        size_t best_length = 0;
+        if (pos + 3 > size) return best_length;
+        size_t max_length = std::min(long_max_length, size - pos);
+        int depth = 128;
+        for (int32_t c = head[hash(pos)]; c >= 0 && depth-- > 0; c = previous[size_t(c)]) {
+            size_t distance = pos - size_t(c);
+            if (distance > long_max_distance) break;
+            size_t length = 0;
+            while (length < max_length && data[size_t(c) + length] == data[pos + length]) ++length;
+            size_t usable = encodable_length(length, distance);
+            if (usable > best_length) {
+                best_length = usable;
+                *best_distance = distance;
+                if (usable == max_length) break;
             }
         }
+        return best_length;
+    };
+    size_t pos = 0;
+    while (pos < size) {
+        size_t best_distance = 0;
+        size_t best_length = find(pos, &best_distance);
         if (best_length == 0) {
             insert(pos++);
             continue;
         }
+        insert(pos);
+        if (pos + 1 < size) {
+            // A longer reference one byte on is worth a literal here.
+            size_t next_distance = 0;
+            if (find(pos + 1, &next_distance) > best_length + 1) {
+                ++pos;
+                continue;
+            }
+        }
         emit_runs(pos);
         emit_match(out, data + literal_start, pos - literal_start, best_length, best_distance);
-        for (size_t i = pos; i < pos + best_length; ++i) insert(i);
+        for (size_t i = pos + 1; i < pos + best_length; ++i) insert(i);
         pos += best_length;
         literal_start = pos;
     }

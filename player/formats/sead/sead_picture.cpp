@@ -76,9 +76,41 @@ bool decode_block_frame(sead_picture_decoder& d, int32_t w, int32_t h, const uin
     uint32_t code_mask = (uint32_t(1) << b) - 1;
     int32_t entries = n + m + k;
     int32_t last_source = size - 3 * w - 4;
+    // One block: false when its code breaks a limit.
+    auto place = [&](uint32_t c, int32_t p) {
+        if (c < uint32_t(n)) {
+            int32_t src = p + d.offsets[c];
+            if (uint32_t(src) > uint32_t(last_source)) return false;
+            copy_block(out + p, ref + src, w, w);
+            return true;
+        }
+        if (c >= uint32_t(entries)) return false;
+        copy_block(out + p, d.block_table[c - uint32_t(n)], w, 4);
+        return true;
+    };
     int32_t bx = 0;
     int32_t row_start = 0;
-    for (int32_t i = 0; i < used; i += 4) {
+    int32_t i = 0;
+    // Whole groups within one block row whose windows lie inside the body.
+    if (blocks_wide % 4 == 0 && last_source >= 0) {
+        int64_t inside = (int64_t(codes_len) - 4) * 8 - 2 * b;
+        for (; i + 4 <= used && int64_t(b) * i <= inside; i += 4) {
+            int64_t bit = int64_t(b) * i;
+            uint32_t v = load_le32(codes + bit / 8) >> (bit % 8);
+            bit += 2 * b;
+            uint32_t v2 = load_le32(codes + bit / 8) >> (bit % 8);
+            int32_t p = row_start + 4 * bx;
+            if (!place(v & code_mask, p) || !place((v >> b) & code_mask, p + 4) ||
+                !place(v2 & code_mask, p + 8) || !place((v2 >> b) & code_mask, p + 12))
+                return false;
+            bx += 4;
+            if (bx == blocks_wide) {
+                bx = 0;
+                row_start += 4 * w;
+            }
+        }
+    }
+    for (; i < used; i += 4) {
         int64_t bit = int64_t(b) * i;
         uint32_t v = window(codes, codes_len, bit / 8) >> (bit % 8);
         bit += 2 * b;
@@ -87,16 +119,7 @@ bool decode_block_frame(sead_picture_decoder& d, int32_t w, int32_t h, const uin
                              (v2 >> b) & code_mask};
         int32_t count = std::min(4, used - i);
         for (int32_t j = 0; j < count; ++j) {
-            int32_t c = int32_t(group[j]);
-            int32_t p = row_start + 4 * bx;
-            if (c < n) {
-                int32_t src = p + d.offsets[c];
-                if (src < 0 || src > last_source) return false;
-                copy_block(out + p, ref + src, w, w);
-            } else {
-                if (c >= entries) return false;
-                copy_block(out + p, d.block_table[c - n], w, 4);
-            }
+            if (!place(group[j], row_start + 4 * bx)) return false;
             if (++bx == blocks_wide) {
                 bx = 0;
                 row_start += 4 * w;
