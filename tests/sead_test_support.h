@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 inline void add_chunk(byte_builder& b, const char* tag, const std::vector<uint8_t>& body) {
@@ -22,11 +23,12 @@ inline std::vector<uint8_t> counting_bytes(size_t n, uint8_t first = 0) {
     return v;
 }
 
-// A movie file on disk, opened through open_movie_file and open_movie.
+// A movie file on disk (named per process: ctest runs tests side by side), opened through
+// open_movie_file and open_movie.
 struct sead_movie_on_disk {
     std::string path;
     explicit sead_movie_on_disk(const std::string& name)
-        : path(testing::TempDir() + "sead_" + name + ".tgv") {}
+        : path(testing::TempDir() + "sead_" + name + "_" + std::to_string(getpid()) + ".tgv") {}
     ~sead_movie_on_disk() { close(); }
     void close() {
         if (movie_file) fclose(movie_file);
