@@ -110,9 +110,12 @@ void draw_picture(int t, std::vector<uint8_t>& img) {
                 int depth = y - ridge_h;
                 int s = std::clamp(depth + ((uh / 6 + y / 3) % 5 == 0 ? 3 : 0), 0, hill_shades - 1);
                 c = uint8_t(hill + s);
-                int tu = ((uh % 37) + 37) % 37;
-                if (tu < 7 && depth < 10 - std::abs(tu - 3) * 2) c = uint8_t(tree + depth);
             }
+            // Pines standing on the hill line, every 37 pixels of the layer.
+            int tu = ((uh % 37) + 37) % 37;
+            int k = std::abs(tu - 3);
+            if (tu < 7 && y >= ridge_h - (12 - 4 * k) && y < ridge_h + 2)
+                c = uint8_t(tree + std::min(15, 2 * k + (y - ridge_h + 12) / 4));
             if (y >= 146) {
                 int row = y - 146;
                 int stripe = ((ug + row * 3) / 10) % 2;
