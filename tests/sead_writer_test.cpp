@@ -1,5 +1,4 @@
 #include "formats/common/chunk_io.h"
-#include "formats/common/lz.h"
 #include "sead_test_support.h"
 
 #include <algorithm>
@@ -38,24 +37,21 @@ std::set<int> command_forms(const std::vector<uint8_t>& s) {
     return forms;
 }
 
-std::vector<uint8_t> unpack(const std::vector<uint8_t>& commands, size_t size) {
-    std::vector<uint8_t> out(size + 16, 0xEE);
-    bool fault = true;
-    int32_t n = unpack_image(commands.data(), int32_t(commands.size()), out.data(),
-                             int32_t(out.size()), &fault);
-    EXPECT_FALSE(fault);
-    out.resize(size_t(std::max(n, 0)));
+// The image of a key frame as the decoder shows it.
+std::vector<uint8_t> key_frame_image(const std::vector<uint8_t>& packed, int w, int h) {
+    byte_builder b;
+    b.le16(uint32_t(w)).le16(uint32_t(h)).zeros(8 + 768).raw(packed);
+    auto d = std::make_unique<sead_picture_decoder>();
+    std::vector<uint8_t> out(size_t(w * h), 0xEE);
+    EXPECT_TRUE(
+        decode_sead_picture_with(*d, 0, w, h, b.bytes.data(), int32_t(b.size()), out.data()));
     return out;
 }
 
-TEST(SeadLzPacker, RoundTripsAndUsesEveryCommandForm) {
+TEST(SeadKeyFrameWriter, ImagesRoundTripAndUseEveryCommandForm) {
     std::mt19937 rng(3);
-    std::vector<std::vector<uint8_t>> inputs;
-    inputs.push_back({});
-    inputs.push_back({42});
     std::vector<uint8_t> noise(5003);
     for (auto& b : noise) b = uint8_t(rng());
-    inputs.push_back(noise);
     // Far repeats (long and medium distances), runs and short repeats.
     std::vector<uint8_t> mixed;
     for (int part = 0; part < 6; ++part) {
@@ -63,35 +59,43 @@ TEST(SeadLzPacker, RoundTripsAndUsesEveryCommandForm) {
         mixed.insert(mixed.end(), size_t(700 + part * 50), uint8_t(part));
         for (int i = 0; i < 300; ++i) mixed.push_back(uint8_t("abcab"[i % 5] + (i / 40)));
     }
-    mixed.insert(mixed.end(), noise.begin() + 17, noise.begin() + 60);
-    // Short repeats: eight new bytes, then seven of them again.
     for (int i = 0; i < 200; ++i) {
         size_t at = mixed.size();
         for (int j = 0; j < 8; ++j) mixed.push_back(uint8_t(rng()));
         for (int j = 0; j < 7; ++j) mixed.push_back(mixed[at + size_t(j)]);
     }
-    inputs.push_back(mixed);
+    mixed.insert(mixed.end(), noise.begin() + 17, noise.begin() + 60);
     // 70000 new bytes, then all of them again: distances past 65536.
     std::vector<uint8_t> distant(70000);
     for (auto& b : distant) b = uint8_t(rng());
     distant.insert(distant.end(), distant.begin(), distant.end());
-    inputs.push_back(distant);
 
-    std::set<int> all_forms;
-    for (const auto& in : inputs) {
-        auto commands = pack_sead_lz_commands(in.data(), in.size());
-        EXPECT_EQ(unpack(commands, in.size()), in) << in.size();
-        auto forms = command_forms(commands);
-        all_forms.insert(forms.begin(), forms.end());
-        if (in.size() > 2000) {
-            EXPECT_LT(commands.size(), in.size() * 114 / 112 + 8);
+    struct image_case {
+        const std::vector<uint8_t>* pixels;
+        int w, h;
+        bool long_flags;
+    };
+    const image_case cases[] = {{&noise, 5003, 1, false},
+                                {&mixed, int(mixed.size()), 1, true},
+                                {&distant, 1400, 100, false}};
+    for (const image_case& c : cases) {
+        auto packed = pack_sead_image(c.pixels->data(), c.pixels->size(), c.long_flags);
+        size_t header = c.long_flags ? 8 : 5;
+        ASSERT_GT(packed.size(), header);
+        EXPECT_EQ(packed[0] & 1, c.long_flags ? 1 : 0);
+        EXPECT_EQ(size_t(packed[header - 3]) << 16 | size_t(packed[header - 2]) << 8 |
+                      packed[header - 1],
+                  c.pixels->size());
+        EXPECT_EQ(key_frame_image(packed, c.w, c.h), *c.pixels);
+        std::vector<uint8_t> commands(packed.begin() + long(header), packed.end());
+        if (c.pixels == &mixed) {
+            EXPECT_EQ(command_forms(commands),
+                      (std::set<int>{short_ref, medium_ref, long_ref, literal_run, stop}));
+        }
+        if (c.pixels == &distant) {
+            EXPECT_LT(commands.size(), 70000u * 113 / 112 + 1000);
         }
     }
-    EXPECT_EQ(all_forms, (std::set<int>{short_ref, medium_ref, long_ref, literal_run, stop}));
-    EXPECT_EQ(command_forms(pack_sead_lz_commands(mixed.data(), mixed.size())),
-              (std::set<int>{short_ref, medium_ref, long_ref, literal_run, stop}));
-    EXPECT_LT(pack_sead_lz_commands(distant.data(), distant.size()).size(),
-              70000u * 113 / 112 + 1000);
 }
 
 TEST(SeadSoundEncoder, FollowsTheSignalAndKeepsStepWithTheDecoder) {

@@ -1,6 +1,7 @@
 #include "sead_writer.h"
 
 #include "bytes.h"
+#include "form_writer.h"
 #include "formats/common/chunk_io.h"
 
 #include <algorithm>
@@ -21,39 +22,6 @@ struct bit_writer {
     }
 };
 
-// Longest back reference each command form can carry, and the farthest.
-constexpr size_t short_max_length = 10, short_max_distance = 1024;
-constexpr size_t medium_max_length = 67, medium_max_distance = 16384;
-constexpr size_t long_max_length = 1028, long_max_distance = 131072;
-
-void emit_match(std::vector<uint8_t>& out, const uint8_t* literals, size_t count, size_t length,
-                size_t distance) {
-    size_t d = distance - 1;
-    if (length <= short_max_length && distance <= short_max_distance) {
-        out.push_back(uint8_t(((d >> 3) & 0x60) | (length - 3) << 2 | count));
-        out.push_back(uint8_t(d));
-    } else if (length >= 4 && length <= medium_max_length && distance <= medium_max_distance) {
-        out.push_back(uint8_t(0x80 | (length - 4)));
-        out.push_back(uint8_t(count << 6 | d >> 8));
-        out.push_back(uint8_t(d));
-    } else {
-        size_t l = length - 5;
-        out.push_back(uint8_t(0xC0 | ((d >> 16) & 1) << 4 | (l >> 8) << 2 | count));
-        out.push_back(uint8_t(d >> 8));
-        out.push_back(uint8_t(d));
-        out.push_back(uint8_t(l));
-    }
-    out.insert(out.end(), literals, literals + count);
-}
-
-// The length a back reference of this distance can carry (0: none).
-size_t encodable_length(size_t length, size_t distance) {
-    if (length >= 5) return std::min(length, long_max_length);
-    if (length == 4 && distance <= medium_max_distance) return 4;
-    if (length == 3 && distance <= short_max_distance) return 3;
-    return 0;
-}
-
 uint64_t block_hash(const uint8_t* p, int32_t stride) {
     uint64_t a = load_le32(p) | uint64_t(load_le32(p + stride)) << 32;
     uint64_t b = load_le32(p + 2 * stride) | uint64_t(load_le32(p + 3 * stride)) << 32;
@@ -69,85 +37,12 @@ bool same_block(const uint8_t* a, int32_t a_stride, const uint8_t* b, int32_t b_
 
 } // namespace
 
-std::vector<uint8_t> pack_sead_lz_commands(const uint8_t* data, size_t size) {
-    std::vector<uint8_t> out;
-    constexpr int hash_bits = 16;
-    std::vector<int32_t> head(size_t(1) << hash_bits, -1);
-    std::vector<int32_t> previous(size, -1);
-    auto hash = [&](size_t i) {
-        uint32_t v = uint32_t(data[i]) << 16 | uint32_t(data[i + 1]) << 8 | data[i + 2];
-        return (v * 2654435761u) >> (32 - hash_bits);
-    };
-    auto insert = [&](size_t i) {
-        if (i + 3 > size) return;
-        uint32_t h = hash(i);
-        previous[i] = head[h];
-        head[h] = int32_t(i);
-    };
-    size_t literal_start = 0;
-    auto emit_runs = [&](size_t end) {
-        while (end - literal_start >= 4) {
-            size_t count = std::min<size_t>(112, (end - literal_start) & ~size_t(3));
-            out.push_back(uint8_t(0xE0 + count / 4 - 1));
-            out.insert(out.end(), data + literal_start, data + literal_start + count);
-            literal_start += count;
-        }
-    };
-    // The longest back reference that can be sent from pos.
-    auto find = [&](size_t pos, size_t* best_distance) {
-        size_t best_length = 0;
-        if (pos + 3 > size) return best_length;
-        size_t max_length = std::min(long_max_length, size - pos);
-        int depth = 128;
-        for (int32_t c = head[hash(pos)]; c >= 0 && depth-- > 0; c = previous[size_t(c)]) {
-            size_t distance = pos - size_t(c);
-            if (distance > long_max_distance) break;
-            size_t length = 0;
-            while (length < max_length && data[size_t(c) + length] == data[pos + length]) ++length;
-            size_t usable = encodable_length(length, distance);
-            if (usable > best_length) {
-                best_length = usable;
-                *best_distance = distance;
-                if (usable == max_length) break;
-            }
-        }
-        return best_length;
-    };
-    size_t pos = 0;
-    while (pos < size) {
-        size_t best_distance = 0;
-        size_t best_length = find(pos, &best_distance);
-        if (best_length == 0) {
-            insert(pos++);
-            continue;
-        }
-        insert(pos);
-        if (pos + 1 < size) {
-            // A longer reference one byte on is worth a literal here.
-            size_t next_distance = 0;
-            if (find(pos + 1, &next_distance) > best_length + 1) {
-                ++pos;
-                continue;
-            }
-        }
-        emit_runs(pos);
-        emit_match(out, data + literal_start, pos - literal_start, best_length, best_distance);
-        for (size_t i = pos + 1; i < pos + best_length; ++i) insert(i);
-        pos += best_length;
-        literal_start = pos;
-    }
-    emit_runs(size);
-    out.push_back(uint8_t(0xFC + (size - literal_start)));
-    out.insert(out.end(), data + literal_start, data + size);
-    return out;
-}
-
 std::vector<uint8_t> pack_sead_image(const uint8_t* data, size_t size, bool long_flags) {
     byte_builder b;
     b.u8(long_flags ? 0x11 : 0x10).u8(0xFB);
     if (long_flags) b.zeros(3);
     b.u8(uint32_t(size) >> 16).u8(uint32_t(size) >> 8).u8(uint32_t(size));
-    b.raw(pack_sead_lz_commands(data, size));
+    b.raw(pack_form_image(std::vector<uint8_t>(data, data + size)));
     return b.bytes;
 }
 

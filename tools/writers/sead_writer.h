@@ -10,12 +10,10 @@
 
 using sead_palette = std::array<uint8_t, 768>; // red, green, blue per colour
 
-// LZ command stream (ends with a stop command) that unpacks to data. It uses
-// every command form the unpacker knows: short, medium and long back
-// references, literal runs and the stop command with its last literals.
-std::vector<uint8_t> pack_sead_lz_commands(const uint8_t* data, size_t size);
-// The same behind the key frame's image header (flags, big-endian size);
-// long_flags sets bit 0 of the flags, which adds three skipped bytes.
+// The shared LZ packing (every command form: short, medium and long back
+// references, literal runs, the stop command) behind the key frame's image
+// header (flags, big-endian size); long_flags sets bit 0 of the flags,
+// which adds three skipped bytes.
 std::vector<uint8_t> pack_sead_image(const uint8_t* data, size_t size, bool long_flags = false);
 
 std::vector<uint8_t> write_sead_key_frame(int32_t width, int32_t height,
