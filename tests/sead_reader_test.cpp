@@ -252,7 +252,8 @@ TEST(SeadReader, SlotPicturesReachTheDecoderThroughTheKindTable) {
     for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(200 - i);
     byte_builder b;
     add_chunk(b, "SEAD", {});
-    add_chunk(b, "KVGT", write_sead_key_frame(16, 8, sead_palette{}, image.data()));
+    add_chunk(b, "BVGT", // the tag does not make it a block frame
+              write_sead_key_frame(16, 8, sead_palette{}, image.data()));
     add_chunk(b, "SNDC", counting_bytes(4));
     sead_movie_on_disk m("dispatch");
     ASSERT_EQ(m.open(b.bytes), kind_sead);
