@@ -3,6 +3,7 @@
 #include "bytes.h"
 #include "form_writer.h"
 #include "riff_writer.h"
+#include "sead_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,7 @@ static int make_demo(int argc, char** argv) {
     std::string dir = argv[0];
     bool ok = write_file(dir + "/demo.form", make_form_demo_movie(0)) &&
               write_file(dir + "/demo.riff", make_riff_demo_movie()) &&
+              write_file(dir + "/demo.tgv", make_sead_demo_movie()) &&
               write_file(dir + "/movies.tre", make_demo_xtre_archive());
     return ok ? 0 : 1;
 }
@@ -53,6 +55,12 @@ static int make_riff(int argc, char** argv) {
     return write_file(argv[0], make_riff_demo_movie()) ? 0 : 1;
 }
 
+// "sead OUT": the SEAD demo movie.
+static int make_sead(int argc, char** argv) {
+    if (argc < 1) return 2;
+    return write_file(argv[0], make_sead_demo_movie()) ? 0 : 1;
+}
+
 static int make_xtre(int argc, char** argv) {
     if (argc < 1) return 2;
     return write_file(argv[0], make_demo_xtre_archive()) ? 0 : 1;
@@ -62,6 +70,7 @@ static const reelmake_command commands[] = {
     {"demo", "demo DIR", make_demo},
     {"form", "form OUT [variant]", make_form},
     {"riff", "riff OUT", make_riff},
+    {"sead", "sead OUT", make_sead},
     {"xtre", "xtre OUT", make_xtre},
 };
 
