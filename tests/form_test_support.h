@@ -5,6 +5,7 @@
 #include "movie.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -36,7 +37,8 @@ struct movie_bytes {
     std::string path;
     explicit movie_bytes(const std::vector<uint8_t>& bytes, int32_t offset = 0) {
         static int serial = 0;
-        path = ::testing::TempDir() + "form_movie_" + std::to_string(serial++) + ".bin";
+        path = ::testing::TempDir() + "form_movie_" + std::to_string(getpid()) + "_" +
+               std::to_string(serial++) + ".bin";
         reset_movie_state();
         EXPECT_TRUE(write_file(path, bytes));
         EXPECT_TRUE(open_movie_file(path.c_str()));
