@@ -1,5 +1,6 @@
 #include "archive_writer.h"
 #include "bytes.h"
+#include "form_writer.h"
 #include "run_program.h"
 
 #include <filesystem>
@@ -32,6 +33,19 @@ TEST(RipEndToEnd, ListOfAnArchiveWithoutMoviesExitsOne) {
     program_result r = run_program("reelrip", {"--list", dir + "/a.tre"}, 20);
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.error_output, "No playable movies found on this archive\n");
+}
+
+TEST(RipEndToEnd, RipsTheDemoMovieIntoPicturesSoundAndTimeline) {
+    std::string dir = scratch_dir("rip-demo");
+    ASSERT_TRUE(write_file(dir + "/demo.tgv", make_form_demo_movie()));
+    program_result r = run_program("reelrip", {dir + "/demo.tgv", "-i", "-o", dir + "/out"}, 120);
+    ASSERT_EQ(r.exit_status, 0) << r.error_output;
+    EXPECT_NE(r.error_output.find(" pictures, "), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/out/audio.wav"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/out/frames/000000.png"));
+    std::vector<uint8_t> timeline = read_file(dir + "/out/timeline.tsv");
+    std::string text(timeline.begin(), timeline.end());
+    EXPECT_EQ(text.rfind("slot\tstart_frame\tframes\tpicture\n0\t0\t", 0), 0u);
 }
 
 } // namespace
