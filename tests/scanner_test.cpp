@@ -37,8 +37,10 @@ scan_result scan(const std::string& path) {
     return r;
 }
 
+// One directory per test: ctest runs the tests in parallel processes.
 std::string scanner_dir() {
-    std::string dir = std::string(REEL_BUILD_DIR) + "/test-scratch/scanner";
+    std::string dir = std::string(REEL_BUILD_DIR) + "/test-scratch/scanner/" +
+                      testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(dir);
     return dir;
 }
