@@ -2,7 +2,9 @@
 // write outside a buffer (the sanitizer build checks), every reader call must
 // consume input or end the movie, and a damaged picture must not hurt the next.
 #include "form_test_support.h"
+#include "form_writer.h"
 #include "formats/common/chunk_io.h"
+#include "formats/common/lz.h"
 #include "formats/form/form.h"
 #include "formats/form/form_picture.h"
 
@@ -141,6 +143,138 @@ TEST(FormFuzz, DamagedPayloadsStayInsideTheirBuffers) {
     put_slot(slot_ring[0], good);
     EXPECT_TRUE(decode_form_picture_with(*normal, 0, 320, 165, &slot_ring[0], &p));
     EXPECT_EQ(out, pixels);
+}
+
+// The tree walk exactly as described, one bit per step, for comparison with
+// the decoder's faster walk.
+std::vector<uint8_t> plain_tree_walk(const std::vector<uint8_t>& block, bool* fault) {
+    std::vector<uint8_t> out;
+    *fault = true;
+    if (block.empty()) return out;
+    size_t n = block[0];
+    if (block.size() < 1 + 2 * n) return out;
+    size_t root = (n + 22) % 256, node = root;
+    for (size_t i = 1 + 2 * n; i < block.size(); ++i)
+        for (int b = 0; b < 8; ++b) {
+            if (node < 23 || node - 23 >= n) return out;
+            size_t child = block[(block[i] >> b & 1 ? 1 + n : 1) + node - 23];
+            if (child < 22) {
+                out.push_back(uint8_t(child));
+                node = root;
+            } else if (child == 22) {
+                *fault = false;
+                return out;
+            } else {
+                node = child;
+            }
+        }
+    return out;
+}
+
+TEST(FormFuzz, FastTreeWalkAgreesWithThePlainOne) {
+    std::mt19937 rng(5);
+    std::vector<uint8_t> out(form_frame_capacity);
+    for (int iteration = 0; iteration < 4000; ++iteration) {
+        size_t n = iteration % 50 == 0 ? rng() % 256 : rng() % 23;
+        std::vector<uint8_t> block = {uint8_t(n)};
+        for (size_t i = 0; i < 2 * n; ++i)
+            block.push_back(uint8_t(rng() % 5 ? rng() % (n + 24) : rng()));
+        size_t bits = rng() % 64;
+        for (size_t i = 0; i < bits; ++i) block.push_back(uint8_t(rng()));
+        bool want_fault, fault;
+        std::vector<uint8_t> want = plain_tree_walk(block, &want_fault);
+        int32_t count = decode_opcode_tree(block.data(), int32_t(block.size()), out.data(),
+                                           int32_t(out.size()), &fault);
+        ASSERT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + count), want) << iteration;
+        ASSERT_EQ(fault, want_fault) << iteration;
+    }
+}
+
+// The command loop written plainly, byte by byte, with a fault on any read
+// or write out of bounds, for comparison with unpack_image.
+std::vector<uint8_t> plain_unpack(const std::vector<uint8_t>& src, size_t capacity, bool* fault) {
+    std::vector<uint8_t> out;
+    *fault = true;
+    size_t i = 0;
+    auto take = [&](size_t n, std::vector<uint8_t>* to) {
+        if (i + n > src.size()) return false;
+        if (to) {
+            if (to->size() + n > capacity) return false;
+            to->insert(to->end(), src.begin() + long(i), src.begin() + long(i + n));
+        }
+        i += n;
+        return true;
+    };
+    while (i < src.size()) {
+        size_t b0 = src[i], lit, len = 0, dist = 0, at = i + 1;
+        size_t further = b0 < 0x80 ? 1 : b0 < 0xC0 ? 2 : b0 < 0xE0 ? 3 : 0;
+        if (!take(1 + further, nullptr)) return out;
+        if (b0 < 0x80) {
+            lit = b0 & 3, len = ((b0 >> 2) & 7) + 3, dist = ((b0 & 0x60) << 3) + src[at] + 1;
+        } else if (b0 < 0xC0) {
+            lit = src[at] >> 6, len = (b0 & 0x3F) + 4;
+            dist = ((src[at] & 0x3Fu) << 8) + src[at + 1] + 1;
+        } else if (b0 < 0xE0) {
+            lit = b0 & 3, len = ((b0 & 0x0C) << 6) + src[at + 2] + 5;
+            dist = ((b0 & 0x10) << 12) + (size_t(src[at]) << 8) + src[at + 1] + 1;
+        } else {
+            lit = b0 < 0xFC ? ((b0 & 0x1F) + 1) * 4 : b0 & 3;
+        }
+        if (!take(lit, &out)) return out;
+        if (b0 >= 0xFC) {
+            *fault = false;
+            return out;
+        }
+        if (len) {
+            if (dist > out.size() || out.size() + len > capacity) return out;
+            for (size_t k = 0; k < len; ++k) out.push_back(out[out.size() - dist]);
+        }
+    }
+    return out;
+}
+
+TEST(FormFuzz, UnpackImageAgreesWithThePlainLoop) {
+    std::mt19937 rng(8);
+    for (int iteration = 0; iteration < 4000; ++iteration) {
+        std::vector<uint8_t> src(rng() % 200);
+        for (uint8_t& b : src) b = uint8_t(rng() % 3 ? rng() % 8 : rng());
+        if (iteration % 2) src = pack_form_image(filled(rng() % 400, uint8_t(rng() % 3)));
+        if (iteration % 4 == 1) src = mutate(src, rng);
+        size_t capacity = rng() % 500;
+        std::vector<uint8_t> dst(capacity);
+        bool want_fault, fault;
+        std::vector<uint8_t> want = plain_unpack(src, capacity, &want_fault);
+        int32_t n =
+            unpack_image(src.data(), int32_t(src.size()), dst.data(), int32_t(capacity), &fault);
+        ASSERT_EQ(std::vector<uint8_t>(dst.begin(), dst.begin() + n), want) << iteration;
+        ASSERT_EQ(fault, want_fault) << iteration;
+    }
+}
+
+TEST(FormFuzz, MutatedWriterPicturesStayInsideTheirBuffers) {
+    std::mt19937 rng(21);
+    reset_movie_state();
+    std::vector<std::vector<uint8_t>> pictures;
+    std::vector<uint8_t> a(320 * 165), b(320 * 165);
+    for (size_t i = 0; i < a.size(); ++i) {
+        a[i] = uint8_t((i % 320) / 9 + (i / 320) / 4);
+        b[i] = i % 320 > 3 ? a[i - 2] : uint8_t(rng());
+    }
+    pictures.push_back(encode_form_picture({}, a, 320, 165));
+    pictures.push_back(encode_form_picture(a, b, 320, 165));
+    pictures.push_back(encode_form_picture(a, b, 320, 165, false));
+    auto d = std::make_unique<form_decoder>();
+    reset_form_decoder(*d);
+    std::vector<uint8_t> out(320 * 165);
+    void* p = out.data();
+    for (int iteration = 0; iteration < 600; ++iteration) {
+        put_slot(slot_ring[0], mutate(pictures[size_t(iteration) % 3], rng, 8));
+        decode_form_picture_with(*d, 0, 320, 165, &slot_ring[0], &p);
+    }
+    // A picture coded against what is on screen now decodes exactly.
+    put_slot(slot_ring[0], encode_form_picture(out, a, 320, 165));
+    EXPECT_TRUE(decode_form_picture_with(*d, 0, 320, 165, &slot_ring[0], &p));
+    EXPECT_EQ(out, a);
 }
 
 } // namespace

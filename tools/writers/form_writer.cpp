@@ -299,7 +299,10 @@ std::vector<uint8_t> encode_form_picture(const std::vector<uint8_t>& previous,
             }
         };
         try_vector(last_dx, last_dy);
-        if (best < 64)
+        // Inside a run of new pixels the full search runs at every fourth
+        // pixel only: a motion run starting there is found a little late.
+        bool search = image_start < 0 || (p - image_start) % 4 == 0;
+        if (best < 64 && search)
             for (int dy = -8; dy <= 7; ++dy)
                 for (int dx = -8; dx <= 7; ++dx) try_vector(dx, dy);
         if (best >= 2 && best > kept) {

@@ -12,6 +12,51 @@ constexpr int32_t motion_row_bytes = 640;
 
 static form_decoder form_state;
 
+namespace {
+
+// The tree walk, eight bits at a time: an entry of the root table tells what
+// the next eight bits lead to from the root (an opcode, the end symbol, a
+// node outside the tables, or, for codes longer than eight bits, the node
+// reached), and how many bits that took.
+enum : uint16_t { walk_opcode = 0, walk_end = 1, walk_fault = 2, walk_deeper = 3 };
+constexpr uint16_t no_node = 0xFFFF;
+
+inline uint16_t walk_entry(uint16_t kind, uint32_t bits, uint32_t value) {
+    return uint16_t(kind << 12 | bits << 8 | value);
+}
+
+struct tree_walk {
+    uint16_t children[256][2];
+    uint16_t root_table[256];
+
+    void fill(uint32_t node, uint32_t depth, uint32_t prefix) {
+        if (depth == 8) {
+            root_table[prefix] = walk_entry(walk_deeper, 8, node);
+            return;
+        }
+        for (uint32_t bit = 0; bit < 2; ++bit) {
+            uint32_t code = prefix | bit << depth;
+            uint32_t child = children[node][bit];
+            uint16_t entry;
+            if (child == no_node) {
+                entry = walk_entry(walk_fault, depth + 1, 0);
+            } else if (child < 22) {
+                entry = walk_entry(walk_opcode, depth + 1, child);
+            } else if (child == 22) {
+                entry = walk_entry(walk_end, depth + 1, 0);
+            } else {
+                fill(child, depth + 1, code);
+                continue;
+            }
+            // Every eight-bit value that starts with this code.
+            for (uint32_t rest = 0; rest < (256u >> (depth + 1)); ++rest)
+                root_table[code | rest << (depth + 1)] = entry;
+        }
+    }
+};
+
+} // namespace
+
 int32_t decode_opcode_tree(const uint8_t* block, int32_t block_length, uint8_t* out,
                            int32_t capacity, bool* fault) {
     *fault = true;
@@ -21,38 +66,70 @@ int32_t decode_opcode_tree(const uint8_t* block, int32_t block_length, uint8_t* 
     const uint8_t* left = block + 1;
     const uint8_t* right = left + n;
     const uint8_t* bits = right + n;
-    int32_t bit_bytes = block_length - 1 - 2 * n;
-    // children[node][bit]; nodes outside the tables lead to `no_node`.
-    constexpr uint16_t no_node = 0xFFFF;
-    uint16_t children[256][2];
+    const int32_t bit_bytes = block_length - 1 - 2 * n;
+    tree_walk walk;
     for (int node = 0; node < 256; ++node) {
         int index = node - 23;
         bool stored = index >= 0 && index < n;
-        children[node][0] = stored ? left[index] : no_node;
-        children[node][1] = stored ? right[index] : no_node;
+        walk.children[node][0] = stored ? left[index] : no_node;
+        walk.children[node][1] = stored ? right[index] : no_node;
     }
-    uint32_t root = uint32_t(n + 22) & 255;
-    uint32_t node = root;
-    int32_t count = 0;
-    for (int32_t i = 0; i < bit_bytes; ++i) {
-        uint32_t byte = bits[i];
-        for (int b = 0; b < 8; ++b, byte >>= 1) {
-            uint32_t child = children[node][byte & 1];
+    const uint32_t root = uint32_t(n + 22) & 255;
+    walk.fill(root, 0, 0);
+
+    uint64_t buffer = 0;
+    int32_t held = 0, next = 0, count = 0;
+    auto refill = [&] {
+        while (held <= 56 && next < bit_bytes) {
+            buffer |= uint64_t(bits[next++]) << held;
+            held += 8;
+        }
+    };
+    for (;;) {
+        refill();
+        uint32_t node = root;
+        if (held >= 8) {
+            uint32_t entry = walk.root_table[buffer & 255];
+            uint32_t used = (entry >> 8) & 15, value = entry & 255;
+            buffer >>= used;
+            held -= int32_t(used);
+            switch (entry >> 12) {
+            case walk_opcode:
+                if (count == capacity) return count;
+                out[count++] = uint8_t(value);
+                continue;
+            case walk_end:
+                *fault = false;
+                return count;
+            case walk_fault:
+                return count;
+            default:
+                node = value;
+                break;
+            }
+        }
+        // Long codes, and the last few bits, one bit at a time.
+        for (;;) {
+            if (held == 0) {
+                refill();
+                if (held == 0) return count;
+            }
+            uint32_t child = walk.children[node][buffer & 1];
+            buffer >>= 1;
+            --held;
             if (child < 22) {
                 if (count == capacity) return count;
                 out[count++] = uint8_t(child);
-                node = root;
-            } else if (child == 22) {
+                break;
+            }
+            if (child == 22) {
                 *fault = false;
                 return count;
-            } else if (child == no_node) {
-                return count;
-            } else {
-                node = child;
             }
+            if (child == no_node) return count;
+            node = child;
         }
     }
-    return count;
 }
 
 // Reads a big-endian length of `width` bytes from the size stream.
@@ -96,8 +173,8 @@ bool apply_opcodes(const uint8_t* opcodes, int32_t count, form_streams& streams,
                 if (img.length - img.at < n) return false;
                 const uint8_t* from = img.data + img.at;
                 for (int32_t i = 0; i < n; ++i) {
-                    at[2 * i] = from[i];
-                    at[2 * i + 1] = from[i];
+                    uint16_t twice = uint16_t(from[i] * 0x0101u);
+                    memcpy(at + 2 * i, &twice, 2);
                 }
                 img.at += n;
             }
