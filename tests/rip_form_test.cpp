@@ -314,6 +314,17 @@ TEST(RipForm, AllRipsEveryListedMovieAndReportsFailures) {
     }
 }
 
+TEST(RipForm, UnwritableOutputExitsOne) {
+    std::string dir = fresh_dir("form-unwritable");
+    ASSERT_TRUE(write_file(dir + "/m.tgv", write_form_movie(palette_movie(3, false))));
+    ASSERT_TRUE(write_file(dir + "/taken", {1}));
+    command_result r =
+        run_command({"reelrip", (dir + "/m.tgv").c_str(), "-o", (dir + "/taken").c_str()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("reelrip: cannot create " + dir + "/taken/frames", 0), 0u) << r.err;
+    EXPECT_EQ(count_files(dir), 2u);
+}
+
 TEST(RipForm, NoTemporaryFileIsLeftBehind) {
     std::string dir = fresh_dir("form-program");
     ASSERT_TRUE(write_file(dir + "/demo.tgv", make_form_demo_movie()));
