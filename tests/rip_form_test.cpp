@@ -141,13 +141,6 @@ ripped_dir rip_dir(const std::string& file, const std::string& out,
     return d;
 }
 
-// The launcher lists FORM members whose form type (bytes 8 to 11, which the
-// player does not read) is "MOVE".
-std::vector<uint8_t> as_archive_member(std::vector<uint8_t> movie) {
-    memcpy(movie.data() + 8, "MOVE", 4);
-    return movie;
-}
-
 size_t count_files(const std::string& dir) {
     if (!fs::exists(dir)) return 0;
     return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
@@ -280,8 +273,8 @@ TEST(RipForm, ManyMoviesInOneProcessStartFresh) {
 
 TEST(RipForm, AllRipsEveryListedMovieAndReportsFailures) {
     std::string dir = fresh_dir("form-all");
-    std::vector<uint8_t> one = as_archive_member(write_form_movie(palette_movie(5, false)));
-    std::vector<uint8_t> two = as_archive_member(make_form_demo_movie());
+    std::vector<uint8_t> one = write_form_movie(palette_movie(5, false));
+    std::vector<uint8_t> two = make_form_demo_movie();
     byte_builder fake; // recognised by the scanner, refused by the probe
     fake.tag("JUNK").be32(8).tag("MOVE").tag("_PC_").zeros(32);
     std::vector<int32_t> at;

@@ -329,7 +329,8 @@ std::vector<uint8_t> encode_form_picture(const std::vector<uint8_t>& previous,
 
 std::vector<uint8_t> write_form_movie(const form_movie& movie) {
     byte_builder b;
-    b.tag("FORM").be32(0).tag("FILM");
+    // The player skips the form type; the launcher lists FORM members typed "MOVE".
+    b.tag("FORM").be32(0).tag("MOVE");
     b.tag("_PC_").be32(4).le32(0);
     if (movie.write_size)
         b.tag("SIZE").be32(8).le32(uint32_t(movie.width)).le32(uint32_t(movie.height));
