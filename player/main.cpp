@@ -57,6 +57,7 @@ static void install_hooks() {
     hooks.lock_reader = SDL_LockAudio;
     hooks.unlock_reader = SDL_UnlockAudio;
     hooks.show_slot = show_slot;
+    hooks.drain_wait = [] { SDL_Delay(1); };
     set_surface_colors = surface_colors;
 }
 

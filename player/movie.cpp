@@ -143,14 +143,14 @@ int32_t open_movie(const player_options& options) {
     interlaced = options.interlaced;
     movie_kind = probe_movie(movie_file, &movie_width, &movie_height, &movie_stereo, &movie_depth);
     if (movie_kind == kind_none) return kind_none;
-    if (interlaced) {
+    // A picture too large for the frame memory cannot be shown: the sound plays alone.
+    int64_t scale = interlaced ? 2 : 1;
+    int64_t bytes = scale * movie_width * scale * movie_height * (movie_depth / 8);
+    if (movie_width < 1 || movie_height < 1 || bytes > frame_capacity) {
+        movie_width = movie_height = 0;
+    } else if (interlaced) {
         movie_width *= 2;
         movie_height *= 2;
-    }
-    // A picture too large for the frame memory cannot be shown: play the sound alone.
-    if (movie_width < 1 || movie_height < 1 ||
-        int64_t(movie_width) * movie_height * (movie_depth / 8) > frame_capacity) {
-        if (movie_width > 0 && movie_height > 0) movie_width = movie_height = 0;
     }
     return movie_kind;
 }

@@ -56,8 +56,10 @@ extern char chunk_tag[5];
 extern uint8_t sound_scratch[sound_scratch_capacity];
 
 // The outside codec library's entry points; null when it is missing.
-using decompress_fn = int (*)(void* context);
-using draw_frame_fn = int (*)(void* context, int mode);
+// DecompressXD(context, payload, 0); DrawFrameXD(context, output, pitch, mode).
+struct codec_context;
+using decompress_fn = int (*)(codec_context* context, const void* payload, int flags);
+using draw_frame_fn = int (*)(codec_context* context, void* output, int pitch, int mode);
 extern decompress_fn DecompressXD;
 extern draw_frame_fn DrawFrameXD;
 

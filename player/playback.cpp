@@ -5,6 +5,13 @@
 
 playback_hooks hooks;
 
+static void read_slot() {
+    if (hooks.read_slot)
+        hooks.read_slot();
+    else
+        read_next_slot();
+}
+
 void prefill_ring() {
     slots_read = 0;
     audio_slot = 0;
@@ -13,7 +20,7 @@ void prefill_ring() {
     shown_slot = -1;
     at_end = false;
     running = false;
-    for (int i = 0; i < prefill_slots && !at_end; ++i) read_next_slot();
+    for (int i = 0; i < prefill_slots && !at_end; ++i) read_slot();
 }
 
 int fill_audio(uint8_t* out, int len) {
@@ -28,16 +35,15 @@ int fill_audio(uint8_t* out, int len) {
     int wanted = len;
     while (wanted > 0) {
         FrameSlot& s = slot_ring[audio_slot % ring_size];
-        int n = std::min(wanted, std::max(s.sound_left, 0));
         // A damaged slot can never claim more sound than its buffer holds.
         int start = std::clamp(s.sound_total - s.sound_left, 0, sound_capacity);
-        n = std::min(n, sound_capacity - start);
+        s.sound_left = std::clamp(s.sound_left, 0, sound_capacity - start);
+        int n = std::min(wanted, s.sound_left);
         memcpy(out + filled, s.sound + start, size_t(n));
         s.sound_left -= n;
         wanted -= n;
         filled += n;
-        if (s.sound_left <= 0) {
-            s.sound_left = 0;
+        if (s.sound_left == 0) {
             bool advanced = false;
             if (audio_slot < slots_read) {
                 audio_slot.fetch_add(1);
@@ -49,7 +55,7 @@ int fill_audio(uint8_t* out, int len) {
         if (at_end) {
             if (audio_slot > last_slot) break;
         } else if (audio_slot == slots_read) {
-            read_next_slot();
+            read_slot();
         }
     }
     return filled;
@@ -62,7 +68,9 @@ bool display_pass() {
     int32_t shown = shown_slot;
     while (heard > shown) {
         if (!running) return false;
+        bool stepped = false;
         if (slots_read > audio_slot) {
+            stepped = true;
             int32_t step = heard - shown > ring_size ? heard : shown + 1;
             const FrameSlot* slot = &slot_ring[step % ring_size];
             if (movie_width < 1 || movie_height < 1 || slot->video_length < 1) {
@@ -74,8 +82,11 @@ bool display_pass() {
         }
         if (!at_end) {
             if (hooks.lock_reader) hooks.lock_reader();
-            read_next_slot();
+            // The callback may have met the end while this thread waited for the lock.
+            if (!at_end) read_slot();
             if (hooks.unlock_reader) hooks.unlock_reader();
+        } else if (!stepped && hooks.drain_wait) {
+            hooks.drain_wait();
         }
         heard = slots_heard;
         shown = shown_slot;

@@ -13,6 +13,10 @@ struct playback_hooks {
     void (*lock_reader)();    // serialise the reader with the audio callback
     void (*unlock_reader)();
     void (*show_slot)(const FrameSlot* slot); // decode_slot_picture, then present_frame
+    // The display has shown every slot and waits for the last sound to end;
+    // the player sleeps briefly here instead of spinning on running.
+    void (*drain_wait)();
+    void (*read_slot)(); // null: read_next_slot
 };
 extern playback_hooks hooks;
 

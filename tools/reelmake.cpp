@@ -1,6 +1,10 @@
 // reelmake: makes movies and archives with the project's own writers.
+#include "archive_writer.h"
 #include "bytes.h"
+#include "form_writer.h"
+#include "riff_writer.h"
 #include "schl_writer.h"
+#include "sead_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +17,52 @@ struct reelmake_command {
     int (*run)(int argc, char** argv);
 };
 
+static std::vector<uint8_t> text_member(const char* text) {
+    return std::vector<uint8_t>(text, text + strlen(text));
+}
+
+// The launcher's demo archive: FORM and RIFF movies between members that
+// are not movies, as in a game's archive.
+static std::vector<uint8_t> make_demo_xtre_archive() {
+    return write_xtre_archive({
+        {"", make_form_demo_movie(0)},
+        {"", text_member("Credits: made by reelmake, the reelplay project's own tool.\n")},
+        {"", make_form_demo_movie(1)},
+        {"", make_riff_demo_movie()},
+        {"", make_form_demo_movie(2)},
+    });
+}
+
+// "demo DIR": every demo movie and archive the README's demo offers.
+static int make_demo(int argc, char** argv) {
+    if (argc < 1) return 2;
+    std::string dir = argv[0];
+    bool ok = write_file(dir + "/demo.form", make_form_demo_movie(0)) &&
+              write_file(dir + "/demo.riff", make_riff_demo_movie()) &&
+              write_file(dir + "/demo.tgv", make_sead_demo_movie()) &&
+              write_file(dir + "/movies.tre", make_demo_xtre_archive()) &&
+              write_file(dir + "/schl_demo.tre", make_schl_demo_archive());
+    return ok ? 0 : 1;
+}
+
+// "form OUT [variant]": one demo FORM movie.
+static int make_form(int argc, char** argv) {
+    if (argc < 1) return 2;
+    int variant = argc >= 2 ? atoi(argv[1]) : 0;
+    return write_file(argv[0], make_form_demo_movie(variant)) ? 0 : 1;
+}
+
+static int make_riff(int argc, char** argv) {
+    if (argc < 1) return 2;
+    return write_file(argv[0], make_riff_demo_movie()) ? 0 : 1;
+}
+
+// "sead OUT": the SEAD demo movie.
+static int make_sead(int argc, char** argv) {
+    if (argc < 1) return 2;
+    return write_file(argv[0], make_sead_demo_movie()) ? 0 : 1;
+}
+
 // "schl OUT [VARIANT]": one SCHl demo movie (0 mono, 1 stereo, 2 160 x 128).
 static int make_schl(int argc, char** argv) {
     if (argc < 1) return 2;
@@ -21,23 +71,25 @@ static int make_schl(int argc, char** argv) {
     return write_file(argv[0], make_schl_demo_movie(variant)) ? 0 : 1;
 }
 
+// "schl-archive OUT": the named archive of SCHl demo movies.
 static int make_schl_archive(int argc, char** argv) {
     if (argc < 1) return 2;
     return write_file(argv[0], make_schl_demo_archive()) ? 0 : 1;
 }
 
-// "demo DIR": every demo movie and archive the README's demo offers.
-static int make_demo(int argc, char** argv) {
+static int make_xtre(int argc, char** argv) {
     if (argc < 1) return 2;
-    std::string dir = argv[0];
-    if (!write_file(dir + "/schl_demo.tre", make_schl_demo_archive())) return 1;
-    return 0;
+    return write_file(argv[0], make_demo_xtre_archive()) ? 0 : 1;
 }
 
 static const reelmake_command commands[] = {
     {"demo", "demo DIR", make_demo},
+    {"form", "form OUT [variant]", make_form},
+    {"riff", "riff OUT", make_riff},
+    {"sead", "sead OUT", make_sead},
     {"schl", "schl OUT [VARIANT]", make_schl},
     {"schl-archive", "schl-archive OUT", make_schl_archive},
+    {"xtre", "xtre OUT", make_xtre},
 };
 
 int main(int argc, char** argv) {

@@ -1,16 +1,115 @@
+#include "archive_writer.h"
 #include "bytes.h"
+#include "form_writer.h"
 #include "run_program.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
+// A FORM movie of `frames` frames, each with a small picture and `samples`
+// mono samples of a tone (so its length on the sound clock is known).
+std::vector<uint8_t> tone_movie(int frames, int samples, bool pictures = true) {
+    form_movie m;
+    m.width = 64;
+    m.height = 48;
+    m.write_size = true;
+    std::array<uint8_t, 768> pal{};
+    for (int i = 0; i < 256; ++i) pal[3 * i] = pal[3 * i + 1] = pal[3 * i + 2] = uint8_t(i / 4);
+    m.palettes.push_back(pal);
+    for (int f = 0; f < frames; ++f) {
+        form_frame fr;
+        fr.has_picture = pictures;
+        if (pictures) {
+            fr.pixels.resize(64 * 48);
+            for (size_t i = 0; i < fr.pixels.size(); ++i) fr.pixels[i] = uint8_t(i + f * 3);
+        } else {
+            fr.shot = 0;
+        }
+        for (int s = 0; s < samples; ++s)
+            fr.sound.push_back(int16_t(8000 * std::sin((f * samples + s) * 0.05)));
+        m.frames.push_back(fr);
+    }
+    return write_form_movie(m);
+}
+
+std::string write_movie(const std::string& test, const std::vector<uint8_t>& bytes) {
+    std::string path = scratch_dir(test) + "/movie.bin";
+    EXPECT_TRUE(write_file(path, bytes));
+    return path;
+}
+
+TEST(PlayerEndToEnd, ShortMoviePlaysToItsEndAndExitsByItself) {
+    // 40 frames of 1470 samples: two seconds of sound.
+    std::string path = write_movie("two_seconds", tone_movie(40, 1470));
+    program_result r = run_program("reelplay", {path}, 30);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, 0) << r.error_output;
+    EXPECT_GT(r.seconds, 1.5);
+    EXPECT_LT(r.seconds, 8.0);
+}
+
+TEST(PlayerEndToEnd, MovieShorterThanThePrefillPlaysAndEnds) {
+    std::string path = write_movie("short", tone_movie(5, 2205));
+    program_result r = run_program("reelplay", {path, "-i"}, 30);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, 0) << r.error_output;
+    EXPECT_GT(r.seconds, 0.3);
+}
+
+TEST(PlayerEndToEnd, SoundOnlyMoviePlaysInATinyWindow) {
+    // A movie whose "SIZE" is 0 by 0 has sound only; its pictures are never shown.
+    std::string path = write_movie("sound_only", tone_movie(20, 1102));
+    std::vector<uint8_t> bytes = read_file(path);
+    for (size_t i = 0; i + 16 < bytes.size(); ++i) {
+        if (memcmp(&bytes[i], "SIZE", 4) == 0) {
+            memset(&bytes[i + 8], 0, 8);
+            break;
+        }
+    }
+    ASSERT_TRUE(write_file(path, bytes));
+    program_result r = run_program("reelplay", {path}, 30);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, 0) << r.error_output;
+    EXPECT_GT(r.seconds, 0.7);
+}
+
+TEST(PlayerEndToEnd, MovieInsideAnArchiveStopsAtTheNextMovie) {
+    std::vector<int32_t> offsets;
+    auto archive =
+        write_xtre_archive({{"", tone_movie(10, 2205)}, {"", tone_movie(400, 2205)}}, &offsets);
+    std::string path = write_movie("archive", archive);
+    // The first movie lasts one second; the second would last forty.
+    program_result r = run_program("reelplay", {path, "-offset", std::to_string(offsets[0])}, 30);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, 0) << r.error_output;
+    EXPECT_LT(r.seconds, 10.0);
+}
+
+TEST(PlayerEndToEnd, InterruptEndsPlaybackPromptlyWithStatusZero) {
+    std::string path = write_movie("interrupt", tone_movie(600, 2205)); // a minute
+    program_result r = run_program("reelplay", {path}, 30, 1.5);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, 0) << r.error_output;
+    EXPECT_LT(r.seconds, 6.0);
+}
+
+TEST(PlayerEndToEnd, TruncatedMoviePlaysTheSlotsItHas) {
+    std::vector<uint8_t> bytes = tone_movie(30, 1470);
+    bytes.resize(bytes.size() * 2 / 3);
+    std::string path = write_movie("truncated", bytes);
+    program_result r = run_program("reelplay", {path}, 30);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, 0) << r.error_output;
+}
+
 TEST(PlayerEndToEnd, JunkAtTheOffsetExitsWithMinusOneAndNoWindow) {
-    std::string dir = scratch_dir("junk");
     byte_builder junk;
     junk.tag("JUNK").zeros(100);
-    ASSERT_TRUE(write_file(dir + "/junk.bin", junk.bytes));
-    program_result r = run_program("reelplay", {dir + "/junk.bin"}, 20);
+    std::string path = write_movie("junk", junk.bytes);
+    program_result r = run_program("reelplay", {path}, 20);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.exit_status, 255);
     EXPECT_EQ(r.error_output, "");
@@ -22,11 +121,9 @@ TEST(PlayerEndToEnd, MissingFileOrPathExitsWithMinusOne) {
 }
 
 TEST(PlayerEndToEnd, NegativeOffsetIsNothingPlayable) {
-    std::string dir = scratch_dir("negative");
-    byte_builder b;
-    b.tag("FORM").zeros(100);
-    ASSERT_TRUE(write_file(dir + "/m.bin", b.bytes));
-    EXPECT_EQ(run_program("reelplay", {dir + "/m.bin", "-offset", "-4"}, 20).exit_status, 255);
+    std::string path = write_movie("negative", tone_movie(3, 100));
+    EXPECT_EQ(run_program("reelplay", {path, "-offset", "-4"}, 20).exit_status, 255);
+    EXPECT_EQ(run_program("reelplay", {path, "-offset", "0"}, 20).exit_status, 0);
 }
 
 } // namespace

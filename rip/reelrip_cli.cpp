@@ -1,0 +1,216 @@
+#include "reelrip_cli.h"
+
+#include "rip.h"
+#include "scanner.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+const char rip_usage_text[] = "usage: reelrip FILE [-offset N] [-i] -o DIR\n"
+                              "       reelrip --list FILE\n"
+                              "       reelrip --all FILE [-i] -o DIR\n";
+
+// Decimal with an optional sign, nothing else; values are kept wide so that
+// an offset beyond 32 bits is refused later as nothing playable.
+static bool parse_number(const char* text, int64_t* value) {
+    const char* p = text;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    if (*p == 0) return false;
+    int64_t v = 0;
+    for (; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        if (v < (int64_t(1) << 40)) v = v * 10 + (*p - '0');
+    }
+    *value = negative ? -v : v;
+    return true;
+}
+
+bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
+                       std::string* error) {
+    *options = {};
+    bool mode_given = false, file_given = false, out_given = false, offset_given = false;
+    bool only_files = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        bool option = !only_files && word.size() > 1 && word[0] == '-';
+        if (!option) {
+            if (file_given) {
+                *error = "more than one FILE: " + word;
+                return false;
+            }
+            options->file = word;
+            file_given = true;
+        } else if (word == "--") {
+            only_files = true;
+        } else if (word == "--list" || word == "--all") {
+            rip_mode mode = word == "--list" ? rip_list : rip_every;
+            if (mode_given && options->mode != mode) {
+                *error = "--list and --all cannot be combined";
+                return false;
+            }
+            options->mode = mode;
+            mode_given = true;
+        } else if (word == "-i") {
+            options->interlaced = true;
+        } else if (word == "-offset" || word == "-o") {
+            if (i + 1 >= argc) {
+                *error = word + (word == "-o" ? " needs a directory" : " needs a number");
+                return false;
+            }
+            const char* value = argv[++i];
+            if (word == "-o") {
+                options->out_dir = value;
+                out_given = true;
+            } else if (!parse_number(value, &options->offset)) {
+                *error = std::string("-offset needs a number, not ") + value;
+                return false;
+            } else {
+                offset_given = true;
+            }
+        } else {
+            *error = "unknown option " + word;
+            return false;
+        }
+    }
+    if (!file_given) {
+        *error = "no FILE given";
+        return false;
+    }
+    if (options->mode == rip_list) {
+        if (out_given || offset_given || options->interlaced) {
+            *error = "--list takes only FILE";
+            return false;
+        }
+        return true;
+    }
+    if (options->mode == rip_every && offset_given) {
+        *error = "--all rips every listed movie at its own offset; -offset does not apply";
+        return false;
+    }
+    if (!out_given || options->out_dir.empty()) {
+        *error = "missing -o DIR";
+        return false;
+    }
+    return true;
+}
+
+struct listing {
+    std::vector<std::string> lines;
+    FILE* err;
+};
+
+static void scan_into(const std::string& file, listing* list) {
+    scan_sink sink;
+    sink.context = list;
+    sink.add_line = [](void* c, const char* text) {
+        static_cast<listing*>(c)->lines.push_back(text);
+    };
+    sink.message = [](void* c, const char* text, const char*, scan_message_kind) {
+        fprintf(static_cast<listing*>(c)->err, "%s\n", text);
+    };
+    movie_count = 0;
+    scan_archive(file.c_str(), sink);
+}
+
+static int list_movies(const rip_options& options, FILE* out, FILE* err) {
+    listing list{{}, err};
+    scan_into(options.file, &list);
+    for (int32_t i = 0; i < movie_count; ++i)
+        fprintf(out, "%d\t%s\n", int(movie_offsets[i]), list.lines[size_t(i)].c_str());
+    return movie_count > 0 ? 0 : 1;
+}
+
+// One line for a rip that did not complete; empty when it did.
+static std::string rip_failure(rip_status status, const rip_request& request,
+                               const rip_summary& summary) {
+    switch (status) {
+    case rip_done:
+        return {};
+    case rip_cannot_open:
+        return "cannot open " + request.path;
+    case rip_not_playable:
+        return "no playable movie at offset " + std::to_string(request.offset) + " of " +
+               request.path;
+    case rip_stopped:
+        break;
+    }
+    return summary.error.empty() ? std::string("rip stopped") : summary.error;
+}
+
+static int rip_one_movie(const rip_options& options, FILE* err) {
+    rip_request request;
+    request.path = options.file;
+    request.offset = options.offset;
+    request.interlaced = options.interlaced;
+    rip_summary summary;
+    rip_status status = rip_to_directory(request, options.out_dir, &summary);
+    std::string failure = rip_failure(status, request, summary);
+    if (!failure.empty()) {
+        fprintf(err, "reelrip: %s\n", failure.c_str());
+        return 1;
+    }
+    fprintf(err, "reelrip: %d pictures, %.2f s of sound in %d slots, into %s\n",
+            int(summary.pictures), summary.seconds(), int(summary.slots), options.out_dir.c_str());
+    return 0;
+}
+
+static int rip_every_movie(const rip_options& options, FILE* err) {
+    listing list{{}, err};
+    scan_into(options.file, &list);
+    const int32_t count = movie_count;
+    if (count == 0) return 1;
+    std::vector<int32_t> offsets(movie_offsets, movie_offsets + count);
+    std::vector<int32_t> failed;
+    double total_seconds = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        char sub[16];
+        snprintf(sub, sizeof sub, "%03d", int(i + 1));
+        rip_request request;
+        request.path = options.file;
+        request.offset = offsets[size_t(i)];
+        request.interlaced = options.interlaced;
+        rip_summary summary;
+        fprintf(err, "movie %d of %d (offset %d): ", int(i + 1), int(count),
+                int(offsets[size_t(i)]));
+        fflush(err);
+        rip_status status = rip_to_directory(request, options.out_dir + "/" + sub, &summary);
+        std::string failure = rip_failure(status, request, summary);
+        if (failure.empty()) {
+            fprintf(err, "%.2f s, %d pictures\n", summary.seconds(), int(summary.pictures));
+            total_seconds += summary.seconds();
+        } else {
+            fprintf(err, "failed: %s\n", failure.c_str());
+            failed.push_back(i + 1);
+        }
+    }
+    if (failed.empty()) {
+        fprintf(err, "reelrip: %d movies, %.2f s, into %s\n", int(count), total_seconds,
+                options.out_dir.c_str());
+        return 0;
+    }
+    std::string numbers;
+    for (int32_t n : failed) numbers += (numbers.empty() ? "" : ", ") + std::to_string(n);
+    fprintf(err, "reelrip: %d of %d movies failed: %s\n", int(failed.size()), int(count),
+            numbers.c_str());
+    return 1;
+}
+
+int run_reelrip(int argc, const char* const* argv, FILE* out, FILE* err) {
+    rip_options options;
+    std::string error;
+    if (!parse_rip_options(argc, argv, &options, &error)) {
+        fprintf(err, "reelrip: %s\n%s", error.c_str(), rip_usage_text);
+        return 2;
+    }
+    switch (options.mode) {
+    case rip_list:
+        return list_movies(options, out, err);
+    case rip_every:
+        return rip_every_movie(options, err);
+    case rip_one:
+        break;
+    }
+    return rip_one_movie(options, err);
+}

@@ -1,0 +1,28 @@
+// reelrip's command line:
+//   reelrip FILE [-offset N] [-i] -o DIR   one movie into DIR
+//   reelrip --list FILE                    the launcher's movie list
+//   reelrip --all FILE [-i] -o DIR         every listed movie into DIR/NNN
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+enum rip_mode { rip_one, rip_list, rip_every };
+
+struct rip_options {
+    rip_mode mode = rip_one;
+    std::string file;
+    std::string out_dir;
+    int64_t offset = 0;
+    bool interlaced = false;
+};
+
+// False with a one-line reason in error when the words are not a valid call.
+bool parse_rip_options(int argc, const char* const* argv, rip_options* options, std::string* error);
+
+extern const char rip_usage_text[];
+
+// The whole program: listing on out, messages and progress on err. Returns
+// the exit status: 0 done, 1 nothing playable or a rip failed, 2 usage.
+int run_reelrip(int argc, const char* const* argv, FILE* out, FILE* err);
