@@ -205,49 +205,47 @@ std::vector<uint8_t> encode_schl_picture(const schl_planes& p, const schl_pictur
 
 namespace {
 
-// Codes 28 samples of one channel (every stride-th value); returns the
-// header nibbles (index, shift) and puts the residual nibbles in out.
+// Codes one channel's 28 samples (every stride-th value) with one pair and
+// shift, as the decoder will rebuild them; returns the squared error, or
+// stops early once it reaches `give_up`. Residual nibbles go to nibbles when
+// it is not null; last and before carry the decoder's history.
+int64_t code_samples(const int16_t* x, int stride, int index, int shift, int32_t& last,
+                     int32_t& before, uint8_t* nibbles, int64_t give_up) {
+    const int32_t k1 = schl_coefficients[index][0], k2 = schl_coefficients[index][1];
+    const int64_t step = int64_t(1) << (20 - shift);
+    int64_t error = 0;
+    for (int i = 0; i < 28 && error < give_up; ++i) {
+        const int32_t base = k1 * last + k2 * before + 128;
+        // The residual whose sum lands mid-way in the wanted sample's step of 256.
+        const int64_t target = int64_t(x[i * stride]) * 256 + 128 - base;
+        const int64_t nearest =
+            target >= 0 ? (target + step / 2) / step : -((step / 2 - target) / step);
+        const int32_t r = int32_t(std::clamp<int64_t>(nearest, -8, 7));
+        const int32_t y = std::clamp((base + r * int32_t(step)) >> 8, -32768, 32767);
+        error += int64_t(y - x[i * stride]) * (y - x[i * stride]);
+        if (nibbles) nibbles[i] = uint8_t(r & 15);
+        before = last;
+        last = y;
+    }
+    return error;
+}
+
+// Picks the pair and shift that fit the block best, then codes it.
 void encode_sound_block(const int16_t* x, int stride, int32_t& last, int32_t& before,
                         uint8_t* nibbles, int& best_index, int& best_shift) {
-    int64_t best_error = -1;
+    int64_t best_error = INT64_MAX;
     for (int index = 0; index < 4; ++index) {
         for (int shift = 0; shift < 16; ++shift) {
-            const int32_t k1 = schl_coefficients[index][0], k2 = schl_coefficients[index][1];
-            const int32_t step = 1 << (20 - shift);
             int32_t h1 = last, h2 = before;
-            int64_t error = 0;
-            for (int i = 0; i < 28; ++i) {
-                int32_t base = k1 * h1 + k2 * h2 + 128;
-                int64_t target = int64_t(x[i * stride]) * 256 + 128 - base;
-                int32_t r = int32_t(std::clamp<int64_t>(
-                    target >= 0 ? (target + step / 2) / step : -((-target + step / 2) / step), -8,
-                    7));
-                int32_t y = std::clamp((base + r * step) >> 8, -32768, 32767);
-                error += int64_t(y - x[i * stride]) * (y - x[i * stride]);
-                h2 = h1;
-                h1 = y;
-                if (best_error >= 0 && error >= best_error) break;
-            }
-            if (best_error < 0 || error < best_error) {
+            int64_t error = code_samples(x, stride, index, shift, h1, h2, nullptr, best_error);
+            if (error < best_error) {
                 best_error = error;
                 best_index = index;
                 best_shift = shift;
             }
         }
     }
-    // Code again with the chosen pair, keeping the decoder's history.
-    const int32_t k1 = schl_coefficients[best_index][0], k2 = schl_coefficients[best_index][1];
-    const int32_t step = 1 << (20 - best_shift);
-    for (int i = 0; i < 28; ++i) {
-        int32_t base = k1 * last + k2 * before + 128;
-        int64_t target = int64_t(x[i * stride]) * 256 + 128 - base;
-        int32_t r = int32_t(std::clamp<int64_t>(
-            target >= 0 ? (target + step / 2) / step : -((-target + step / 2) / step), -8, 7));
-        int32_t y = std::clamp((base + r * step) >> 8, -32768, 32767);
-        nibbles[i] = uint8_t(r & 15);
-        before = last;
-        last = y;
-    }
+    code_samples(x, stride, best_index, best_shift, last, before, nibbles, INT64_MAX);
 }
 
 } // namespace
