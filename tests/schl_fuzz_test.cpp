@@ -18,12 +18,12 @@ std::string temp_path() {
 }
 
 std::vector<uint8_t> small_movie(std::mt19937& rng, bool stereo) {
-    schl_movie_spec spec;
-    spec.width = 32;
-    spec.height = 32;
-    spec.stereo = stereo;
-    spec.padding_chunks = true;
-    spec.frames_per_slot = 28 * 6;
+    schl_movie_content movie;
+    movie.width = 32;
+    movie.height = 32;
+    movie.stereo = stereo;
+    movie.padding_chunks = true;
+    movie.frames_per_slot = 28 * 6;
     for (int i = 0; i < 4; ++i) {
         schl_planes p;
         p.width = p.height = 32;
@@ -31,10 +31,10 @@ std::vector<uint8_t> small_movie(std::mt19937& rng, bool stereo) {
         p.cb.assign(16 * 16, 64);
         p.cr.assign(16 * 16, 64);
         for (auto& v : p.y) v = int32_t(rng() % 120);
-        spec.pictures.push_back(encode_schl_picture(p));
+        movie.pictures.push_back(encode_schl_picture(p));
     }
-    for (int i = 0; i < 28 * 6 * 5 * (stereo ? 2 : 1); ++i) spec.sound.push_back(int16_t(rng()));
-    return write_schl_movie(spec);
+    for (int i = 0; i < 28 * 6 * 5 * (stereo ? 2 : 1); ++i) movie.sound.push_back(int16_t(rng()));
+    return write_schl_movie(movie);
 }
 
 void mutate(std::mt19937& rng, std::vector<uint8_t>& bytes) {

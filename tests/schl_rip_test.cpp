@@ -12,19 +12,19 @@
 
 namespace {
 
-schl_movie_spec small_movie(bool stereo) {
-    schl_movie_spec spec;
-    spec.width = 48;
-    spec.height = 32;
-    spec.stereo = stereo;
-    spec.frames_per_slot = 28 * 20;
+schl_movie_content small_movie(bool stereo) {
+    schl_movie_content movie;
+    movie.width = 48;
+    movie.height = 32;
+    movie.stereo = stereo;
+    movie.frames_per_slot = 28 * 20;
     for (int i = 0; i < 6; ++i) {
         auto rgb = make_schl_scene(48, 32, i * 0.3);
-        spec.pictures.push_back(encode_schl_picture(schl_planes_from_rgb(rgb.data(), 48, 32)));
+        movie.pictures.push_back(encode_schl_picture(schl_planes_from_rgb(rgb.data(), 48, 32)));
     }
     for (int i = 0; i < 28 * 20 * 5 * (stereo ? 2 : 1); ++i)
-        spec.sound.push_back(int16_t(6000 * std::sin(i * 0.03)));
-    return spec;
+        movie.sound.push_back(int16_t(6000 * std::sin(i * 0.03)));
+    return movie;
 }
 
 // What the pictures must look like: our decoder's pixels, each 5-bit field
@@ -45,8 +45,8 @@ std::vector<uint8_t> expected_rgb(const std::vector<uint8_t>& coded, int w, int 
 
 TEST(SchlRip, PicturesAndSoundOfWrittenMoviesPlainAndDoubled) {
     for (bool stereo : {false, true}) {
-        const schl_movie_spec spec = small_movie(stereo);
-        const std::vector<uint8_t> bytes = write_schl_movie(spec);
+        const schl_movie_content movie = small_movie(stereo);
+        const std::vector<uint8_t> bytes = write_schl_movie(movie);
         for (bool doubled : {false, true}) {
             rip_request request;
             request.bytes = &bytes;
@@ -60,16 +60,16 @@ TEST(SchlRip, PicturesAndSoundOfWrittenMoviesPlainAndDoubled) {
             ASSERT_EQ(m.slots.size(), 6u);
             for (size_t s = 0; s < m.slots.size(); ++s) {
                 ASSERT_TRUE(m.slots[s].has_picture);
-                EXPECT_EQ(m.slots[s].rgb, expected_rgb(spec.pictures[s], 48, 32, doubled)) << s;
+                EXPECT_EQ(m.slots[s].rgb, expected_rgb(movie.pictures[s], 48, 32, doubled)) << s;
             }
             // Five slots of sound, then one of silence.
             const size_t channels = stereo ? 2 : 1;
             ASSERT_EQ(m.sound.size(), (5 * 28 * 20 * channels + silence_bytes / 2) * 2);
             double noise = 0, signal = 0;
-            for (size_t i = 0; i < spec.sound.size(); ++i) {
+            for (size_t i = 0; i < movie.sound.size(); ++i) {
                 int16_t v = int16_t(m.sound[2 * i] | m.sound[2 * i + 1] << 8);
-                noise += std::pow(v - spec.sound[i], 2);
-                signal += std::pow(spec.sound[i], 2);
+                noise += std::pow(v - movie.sound[i], 2);
+                signal += std::pow(movie.sound[i], 2);
             }
             EXPECT_GT(10 * std::log10(signal / noise), 25.0);
         }

@@ -154,19 +154,19 @@ int32_t open_written(temp_movie& m, const std::vector<uint8_t>& bytes, bool doub
 TEST(SchlRoundTrip, WrittenMoviesPlayThroughTheReader) {
     std::mt19937 rng(77);
     for (bool stereo : {false, true}) {
-        schl_movie_spec spec;
-        spec.width = 48;
-        spec.height = 32;
-        spec.stereo = stereo;
-        spec.padding_chunks = stereo;
+        schl_movie_content movie;
+        movie.width = 48;
+        movie.height = 32;
+        movie.stereo = stereo;
+        movie.padding_chunks = stereo;
         for (int i = 0; i < 25; ++i)
-            spec.pictures.push_back(encode_schl_picture(random_planes(rng, 48, 32)));
+            movie.pictures.push_back(encode_schl_picture(random_planes(rng, 48, 32)));
         const int channels = stereo ? 2 : 1;
-        const int frames = spec.frames_per_slot * 22 + 100; // the last slot is padded
+        const int frames = movie.frames_per_slot * 22 + 100; // the last slot is padded
         for (int i = 0; i < frames * channels; ++i)
-            spec.sound.push_back(int16_t(8000 * std::sin(i * 0.02)));
+            movie.sound.push_back(int16_t(8000 * std::sin(i * 0.02)));
         temp_movie m{temp_path("movie")};
-        ASSERT_EQ(open_written(m, write_schl_movie(spec)), kind_schl);
+        ASSERT_EQ(open_written(m, write_schl_movie(movie)), kind_schl);
         EXPECT_EQ(movie_width, 48);
         EXPECT_EQ(movie_height, 32);
         EXPECT_EQ(movie_stereo, stereo);
@@ -176,16 +176,16 @@ TEST(SchlRoundTrip, WrittenMoviesPlayThroughTheReader) {
             read_next_slot();
             if (at_end) break;
             const FrameSlot& s = slot_ring[slots % ring_size];
-            ASSERT_EQ(s.video_length, int32_t(spec.pictures[slots].size())) << slots;
+            ASSERT_EQ(s.video_length, int32_t(movie.pictures[slots].size())) << slots;
             // The player's decoder draws what the coded picture holds.
             decode_slot_picture(&s);
             std::vector<uint16_t> expected(48 * 32);
             schl_picture_decoder d{};
-            decode_schl_picture_with(d, false, 48, 32, spec.pictures[slots].data(),
-                                     int32_t(spec.pictures[slots].size()), expected.data());
+            decode_schl_picture_with(d, false, 48, 32, movie.pictures[slots].data(),
+                                     int32_t(movie.pictures[slots].size()), expected.data());
             ASSERT_EQ(0, memcmp(frame_pixels, expected.data(), expected.size() * 2)) << slots;
             if (slots < 23) {
-                EXPECT_EQ(s.sound_total, spec.frames_per_slot / 28 * 28 * 2 * channels);
+                EXPECT_EQ(s.sound_total, movie.frames_per_slot / 28 * 28 * 2 * channels);
                 for (int i = 0; i < s.sound_total / 2; ++i)
                     heard.push_back(int16_t(s.sound[2 * i] | s.sound[2 * i + 1] << 8));
             } else {
@@ -197,8 +197,8 @@ TEST(SchlRoundTrip, WrittenMoviesPlayThroughTheReader) {
         EXPECT_EQ(slots, 25);
         double noise = 0, signal = 0;
         for (size_t i = 0; i < size_t(frames * channels); ++i) {
-            noise += std::pow(heard[i] - spec.sound[i], 2);
-            signal += std::pow(spec.sound[i], 2);
+            noise += std::pow(heard[i] - movie.sound[i], 2);
+            signal += std::pow(movie.sound[i], 2);
         }
         EXPECT_GT(10 * std::log10(signal / noise), 30.0);
     }
@@ -206,20 +206,20 @@ TEST(SchlRoundTrip, WrittenMoviesPlayThroughTheReader) {
 
 TEST(SchlRoundTrip, DoubledPlaybackDrawsEvenRowsOnly) {
     std::mt19937 rng(5);
-    schl_movie_spec spec;
-    spec.width = 32;
-    spec.height = 16;
-    spec.pictures.push_back(encode_schl_picture(random_planes(rng, 32, 16)));
+    schl_movie_content movie;
+    movie.width = 32;
+    movie.height = 16;
+    movie.pictures.push_back(encode_schl_picture(random_planes(rng, 32, 16)));
     temp_movie m{temp_path("doubled")};
-    ASSERT_EQ(open_written(m, write_schl_movie(spec), true), kind_schl);
+    ASSERT_EQ(open_written(m, write_schl_movie(movie), true), kind_schl);
     ASSERT_EQ(movie_width, 64);
     ASSERT_EQ(movie_height, 32);
     read_next_slot();
     decode_slot_picture(&slot_ring[0]);
     std::vector<uint16_t> plain(32 * 16);
     schl_picture_decoder d{};
-    decode_schl_picture_with(d, false, 32, 16, spec.pictures[0].data(),
-                             int32_t(spec.pictures[0].size()), plain.data());
+    decode_schl_picture_with(d, false, 32, 16, movie.pictures[0].data(),
+                             int32_t(movie.pictures[0].size()), plain.data());
     const uint16_t* frame = reinterpret_cast<const uint16_t*>(frame_pixels);
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 64; ++x)

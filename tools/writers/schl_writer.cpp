@@ -279,43 +279,43 @@ static void put_chunk(byte_builder& b, const char* tag, const std::vector<uint8_
     b.tag(tag).le32(uint32_t(body.size() + 8)).raw(body);
 }
 
-std::vector<uint8_t> write_schl_movie(const schl_movie_spec& spec) {
+std::vector<uint8_t> write_schl_movie(const schl_movie_content& movie) {
     byte_builder out;
     // Header fields from body byte 11: channel count, one field the player
     // skips, then the end of the list.
     byte_builder header;
     header.raw("reelmake\0\0", 10).u8(0xFD);
-    header.u8(0x82).u8(1).u8(spec.stereo ? 2 : 1);
+    header.u8(0x82).u8(1).u8(movie.stereo ? 2 : 1);
     header.u8(0x85).u8(4).le32(22050);
     header.u8(0x83).u8(1).u8(0);
     while (header.size() % 4) header.u8(0);
     put_chunk(out, "SCHl", header.bytes);
-    if (spec.padding_chunks) put_chunk(out, "SCCl", {0, 0, 0, 0});
+    if (movie.padding_chunks) put_chunk(out, "SCCl", {0, 0, 0, 0});
 
-    const int channels = spec.stereo ? 2 : 1;
-    const int per_slot = spec.frames_per_slot / 28 * 28;
-    const size_t sound_frames = spec.sound.size() / channels;
+    const int channels = movie.stereo ? 2 : 1;
+    const int per_slot = movie.frames_per_slot / 28 * 28;
+    const size_t sound_frames = movie.sound.size() / channels;
     const size_t sound_slots = per_slot > 0 ? (sound_frames + per_slot - 1) / per_slot : 0;
-    const size_t slots = std::max(spec.pictures.size(), sound_slots);
+    const size_t slots = std::max(movie.pictures.size(), sound_slots);
     schl_sound_history history;
     for (size_t s = 0; s < slots; ++s) {
-        if (s < spec.pictures.size()) {
+        if (s < movie.pictures.size()) {
             byte_builder body;
-            body.le16(uint32_t(spec.width))
-                .le16(uint32_t(spec.height))
+            body.le16(uint32_t(movie.width))
+                .le16(uint32_t(movie.height))
                 .zeros(4)
-                .raw(spec.pictures[s]);
+                .raw(movie.pictures[s]);
             put_chunk(out, "pIQT", body.bytes);
         }
-        if (spec.padding_chunks && s % 3 == 1) put_chunk(out, "SCCl", {});
+        if (movie.padding_chunks && s % 3 == 1) put_chunk(out, "SCCl", {});
         if (s < sound_slots) {
             std::vector<int16_t> piece(size_t(per_slot) * channels, 0);
             size_t from = s * per_slot * channels;
-            size_t n = std::min(piece.size(), spec.sound.size() - from);
-            std::copy_n(spec.sound.begin() + from, n, piece.begin());
+            size_t n = std::min(piece.size(), movie.sound.size() - from);
+            std::copy_n(movie.sound.begin() + from, n, piece.begin());
             byte_builder body;
             body.le32(uint32_t(per_slot)).le32(history.seed(0)).le32(history.seed(1));
-            body.raw(encode_schl_sound(piece.data(), per_slot, spec.stereo, history));
+            body.raw(encode_schl_sound(piece.data(), per_slot, movie.stereo, history));
             put_chunk(out, "SCDl", body.bytes);
         }
     }
@@ -444,23 +444,23 @@ static std::vector<int16_t> make_tune(double seconds, bool stereo, int seed) {
 }
 
 std::vector<uint8_t> make_schl_demo_movie(int variant) {
-    schl_movie_spec spec;
-    spec.stereo = variant == 1;
+    schl_movie_content movie;
+    movie.stereo = variant == 1;
     if (variant == 2) {
-        spec.width = 160;
-        spec.height = 128;
+        movie.width = 160;
+        movie.height = 128;
     }
     const double seconds = 3.0;
-    spec.sound = make_tune(seconds, spec.stereo, variant);
-    const double slot_seconds = spec.frames_per_slot / 28 * 28 / 22050.0;
+    movie.sound = make_tune(seconds, movie.stereo, variant);
+    const double slot_seconds = movie.frames_per_slot / 28 * 28 / 22050.0;
     const int slots = int(seconds / slot_seconds);
     for (int s = 0; s < slots; ++s) {
-        auto rgb = make_schl_scene(spec.width, spec.height, s * slot_seconds + variant * 2.0);
-        spec.pictures.push_back(
-            encode_schl_picture(schl_planes_from_rgb(rgb.data(), spec.width, spec.height), {2}));
+        auto rgb = make_schl_scene(movie.width, movie.height, s * slot_seconds + variant * 2.0);
+        movie.pictures.push_back(
+            encode_schl_picture(schl_planes_from_rgb(rgb.data(), movie.width, movie.height), {2}));
     }
-    spec.padding_chunks = variant == 1;
-    return write_schl_movie(spec);
+    movie.padding_chunks = variant == 1;
+    return write_schl_movie(movie);
 }
 
 std::vector<uint8_t> make_schl_demo_archive() {

@@ -59,7 +59,7 @@ struct schl_sound_history {
 std::vector<uint8_t> encode_schl_sound(const int16_t* samples, int frames, bool stereo,
                                        schl_sound_history& history);
 
-struct schl_movie_spec {
+struct schl_movie_content {
     int width = 96, height = 96;
     bool stereo = false;
     std::vector<std::vector<uint8_t>> pictures; // coded pictures, one per slot
@@ -67,7 +67,7 @@ struct schl_movie_spec {
     int frames_per_slot = 1484;                 // sample frames of sound per slot (x 28)
     bool padding_chunks = false;                // put "SCCl" chunks between the others
 };
-std::vector<uint8_t> write_schl_movie(const schl_movie_spec& spec);
+std::vector<uint8_t> write_schl_movie(const schl_movie_content& movie);
 
 // Demo content: variant 0 mono 96 x 96, 1 stereo 96 x 96, 2 mono 160 x 120.
 std::vector<uint8_t> make_schl_demo_movie(int variant);
