@@ -8,6 +8,8 @@
 #include "formats/form/form.h"
 #include "formats/form/form_picture.h"
 
+#include "mutation.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -17,31 +19,15 @@ using namespace form_test;
 
 namespace {
 
-// Edits bytes at or after `from` (the head of a file is mostly left alone,
-// so that most mutated files reach the reader).
-std::vector<uint8_t> mutate(std::vector<uint8_t> v, std::mt19937& rng, size_t from = 0) {
-    int edits = 1 + int(rng() % 6);
-    for (int e = 0; e < edits && v.size() > from; ++e) {
-        size_t at = from + rng() % (v.size() - from);
-        switch (rng() % 5) {
-        case 0:
-            v[at] = uint8_t(rng());
-            break;
-        case 1:
-            v[at] ^= uint8_t(1u << (rng() % 8));
-            break;
-        case 2:
-            v.resize(at);
-            break;
-        case 3:
-            v.insert(v.begin() + long(at), uint8_t(rng()));
-            break;
-        default:
-            v.erase(v.begin() + long(at));
-            break;
-        }
-    }
-    return v;
+// FORM sizes are big-endian; most edits leave the head alone so that the
+// damaged file still reaches the reader.
+std::vector<uint8_t> mutate(const std::vector<uint8_t>& v, std::mt19937& rng, size_t from = 0) {
+    mutation_plan plan;
+    plan.from = from;
+    plan.big_endian = true;
+    plan.tags = {"FORM", "VGA ", "AUDI", "SHOT", "PALT", "SIZE", "_PC_"};
+    plan.values32 = {1, 3, 4, 768, 40000, 40001, 100000, 100001};
+    return mutate_bytes(v, rng, plan);
 }
 
 // A small valid movie: palettes, pictures, shots, sounds, an unknown chunk.

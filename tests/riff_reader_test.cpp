@@ -1,6 +1,8 @@
 #include "formats/riff/riff.h"
 #include "riff_writer.h"
 
+#include "mutation.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -245,25 +247,11 @@ TEST(RiffReader, FuzzedMoviesEnd) {
                                     .done();
     std::mt19937 rng(7);
     for (int round = 0; round < 300; ++round) {
-        std::vector<uint8_t> bytes = base;
-        int edits = 1 + int(rng() % 8);
-        for (int e = 0; e < edits; ++e) {
-            size_t at = rng() % bytes.size();
-            switch (rng() % 4) {
-            case 0:
-                bytes[at] = uint8_t(rng());
-                break;
-            case 1:
-                bytes[at] ^= uint8_t(1u << (rng() % 8));
-                break;
-            case 2:
-                bytes.resize(at + 1);
-                break;
-            default:
-                bytes.insert(bytes.begin() + long(at), uint8_t(rng()));
-                break;
-            }
-        }
+        mutation_plan plan;
+        plan.tags = {"RIFF", "LIST", "JUNK", "00db", "01wb", "idx1", "movi"};
+        plan.values32 = {3, 4, 5, 10000, 10001, 100000, 100001};
+        plan.most_edits = 8;
+        std::vector<uint8_t> bytes = mutate_bytes(base, rng, plan);
         if (round % 10 == 0) {
             bytes.resize(rng() % 200);
             for (auto& b : bytes) b = uint8_t(rng());

@@ -2,7 +2,9 @@
 #include "bytes.h"
 #include "scanner.h"
 
+#include "mutation.h"
 #include <filesystem>
+
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -351,25 +353,11 @@ TEST(ArchiveScanner, RandomAndMutatedArchivesAreScannedSafely) {
             for (auto& byte : bytes) byte = uint8_t(rng());
             if (round % 8 == 0 && bytes.size() >= 4) memcpy(bytes.data(), "XTRE", 4);
         } else {
-            bytes = seeds[round % 2];
-            int edits = 1 + int(rng() % 8);
-            for (int e = 0; e < edits; ++e) {
-                size_t at = rng() % bytes.size();
-                switch (rng() % 4) {
-                case 0:
-                    bytes[at] = uint8_t(rng());
-                    break;
-                case 1:
-                    bytes[at] ^= uint8_t(1u << (rng() % 8));
-                    break;
-                case 2:
-                    bytes.resize(at + 1);
-                    break;
-                default: // an index field set to an extreme value
-                    for (int k = 0; k < 4 && at + k < bytes.size(); ++k)
-                        bytes[at + k] = (rng() % 2) ? 0xFF : 0x00;
-                }
-            }
+            mutation_plan plan;
+            plan.tags = {"XTRE", "FORM", "RIFF", "MOVE", "AVI ", "_PC_", "LIST", "SCHl", "pIQT"};
+            plan.values32 = {16, 24, 272, 10000, 10001};
+            plan.most_edits = 8;
+            bytes = mutate_bytes(seeds[round % 2], rng, plan);
         }
         scan_result r = scan_bytes(bytes, "fuzz.tre");
         expect_consistent(r, bytes);

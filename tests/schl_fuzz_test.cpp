@@ -3,6 +3,8 @@
 #include "movie.h"
 #include "schl_writer.h"
 
+#include "mutation.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,36 +40,11 @@ std::vector<uint8_t> small_movie(std::mt19937& rng, bool stereo) {
 }
 
 void mutate(std::mt19937& rng, std::vector<uint8_t>& bytes) {
-    static const char* tags[] = {"SCHl", "SCCl", "pIQT", "SCDl", "SCEl", "XXXX"};
-    int edits = 1 + int(rng() % 8);
-    for (int e = 0; e < edits && !bytes.empty(); ++e) {
-        size_t at = rng() % bytes.size();
-        switch (rng() % 6) {
-        case 0:
-            bytes[at] = uint8_t(rng());
-            break;
-        case 1:
-            bytes[at] ^= uint8_t(1 << (rng() % 8));
-            break;
-        case 2: // a size field: small, negative, huge
-            if (at + 4 <= bytes.size()) {
-                static const uint32_t sizes[] = {0,  7,  8,          15,         16,
-                                                 19, 20, 0xFFFFFFFF, 0x7FFFFFFF, 100016};
-                uint32_t v = sizes[rng() % 10];
-                for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(v >> (8 * i));
-            }
-            break;
-        case 3:
-            if (at + 4 <= bytes.size()) memcpy(&bytes[at], tags[rng() % 6], 4);
-            break;
-        case 4:
-            bytes.resize(at);
-            break;
-        default:
-            bytes.insert(bytes.begin() + long(at), uint8_t(rng()));
-            break;
-        }
-    }
+    mutation_plan plan;
+    plan.tags = {"SCHl", "SCCl", "pIQT", "SCDl", "SCEl", "XXXX"};
+    plan.values32 = {0, 7, 8, 15, 16, 19, 20, 0xFFFFFFFF, 0x7FFFFFFF, 100016};
+    plan.most_edits = 8;
+    bytes = mutate_bytes(std::move(bytes), rng, plan);
 }
 
 // Opens the bytes, reads to the end (which must come within the file's

@@ -2,6 +2,7 @@
 // may read or write outside a buffer (the sanitizer build checks), every
 // reader call consumes input or ends the movie, and a dropped picture leaves
 // the output as it was.
+#include "mutation.h"
 #include "sead_test_support.h"
 
 #include <memory>
@@ -9,42 +10,12 @@
 
 namespace {
 
-std::vector<uint8_t> mutate(std::vector<uint8_t> v, std::mt19937& rng) {
-    int edits = 1 + int(rng() % 6);
-    for (int e = 0; e < edits && !v.empty(); ++e) {
-        size_t at = rng() % v.size();
-        switch (rng() % 6) {
-        case 0:
-            v[at] = uint8_t(rng());
-            break;
-        case 1:
-            v[at] ^= uint8_t(1 << (rng() % 8));
-            break;
-        case 2:
-            v.resize(at);
-            break;
-        case 3:
-            v.insert(v.begin() + long(at), size_t(rng() % 16), uint8_t(rng()));
-            break;
-        case 4: // a 16-bit field set to an extreme
-            if (at + 1 < v.size()) {
-                static const uint16_t extremes[] = {0,     1,     0x7FFF, 0x8000, 0xFFFF,
-                                                    16384, 16385, 12,     13,     32};
-                uint16_t x = extremes[rng() % 10];
-                v[at] = uint8_t(x), v[at + 1] = uint8_t(x >> 8);
-            }
-            break;
-        default: // a 32-bit field set to an extreme
-            if (at + 3 < v.size()) {
-                static const uint32_t extremes[] = {0,          7,      8,     9, 0xFFFFFFFF,
-                                                    0x80000000, 100008, 10008, 12};
-                uint32_t x = extremes[rng() % 9];
-                for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (8 * i));
-            }
-            break;
-        }
-    }
-    return v;
+std::vector<uint8_t> mutate(const std::vector<uint8_t>& v, std::mt19937& rng) {
+    mutation_plan plan;
+    plan.tags = {"SEAD", "SNDC", "SEND", "kVGT", "fVGT", "XXXX"};
+    plan.values16 = {0, 1, 0x7FFF, 0x8000, 0xFFFF, 16384, 16385, 12, 13, 32};
+    plan.values32 = {0, 7, 8, 9, 0xFFFFFFFF, 0x80000000, 100008, 10008, 12};
+    return mutate_bytes(v, rng, plan);
 }
 
 std::vector<uint8_t> random_bytes(std::mt19937& rng, size_t max) {
