@@ -82,6 +82,24 @@ static void accept_member(const scan_sink& sink, uint32_t offset, const char* li
     add_line(sink, line);
 }
 
+// Hands each of `entries` index entries (entry_bytes long, from index_start)
+// to visit, reading the index a block at a time, until the list is full.
+template <typename Visit>
+static void walk_index(FILE* file, int64_t index_start, int64_t entries, int64_t entry_bytes,
+                       Visit visit) {
+    static uint8_t block[index_block_bytes];
+    const int64_t per_block = index_block_bytes / entry_bytes;
+    for (int64_t first = 0; first < entries && movie_count < movie_list_capacity;
+         first += per_block) {
+        int64_t count = entries - first < per_block ? entries - first : per_block;
+        if (!seek_to(file, index_start + first * entry_bytes) ||
+            !read_exactly(file, block, size_t(count * entry_bytes)))
+            return;
+        for (int64_t i = 0; i < count && movie_count < movie_list_capacity; ++i)
+            visit(block + i * entry_bytes);
+    }
+}
+
 // Layout A: index from X to Y of (member offset, not read) pairs.
 static void scan_xtre(FILE* file, int64_t file_bytes, const scan_sink& sink) {
     uint8_t bounds[8];
@@ -90,24 +108,14 @@ static void scan_xtre(FILE* file, int64_t file_bytes, const scan_sink& sink) {
     int64_t index_end = le32_at(bounds + 4);
     if (index_end < index_start || index_end > file_bytes) return;
     int64_t entries = (index_end - index_start) / xtre_entry_bytes;
-
-    static uint8_t block[index_block_bytes];
-    constexpr int64_t per_block = index_block_bytes / xtre_entry_bytes;
-    for (int64_t first = 0; first < entries && movie_count < movie_list_capacity;
-         first += per_block) {
-        int64_t count = entries - first < per_block ? entries - first : per_block;
-        if (!seek_to(file, index_start + first * xtre_entry_bytes) ||
-            !read_exactly(file, block, size_t(count * xtre_entry_bytes)))
-            return;
-        for (int64_t i = 0; i < count && movie_count < movie_list_capacity; ++i) {
-            uint32_t offset = le32_at(block + i * xtre_entry_bytes);
-            if (!playable_offset(offset, file_bytes) || !seek_to(file, offset)) continue;
-            if (!is_form_or_riff_member(file)) continue;
-            char line[64];
-            snprintf(line, sizeof line, "Movie %d - offset %d", int(movie_count + 1), int(offset));
-            accept_member(sink, offset, line);
-        }
-    }
+    walk_index(file, index_start, entries, xtre_entry_bytes, [&](const uint8_t* entry) {
+        uint32_t offset = le32_at(entry);
+        if (!playable_offset(offset, file_bytes) || !seek_to(file, offset)) return;
+        if (!is_form_or_riff_member(file)) return;
+        char line[64];
+        snprintf(line, sizeof line, "Movie %d - offset %d", int(movie_count + 1), int(offset));
+        accept_member(sink, offset, line);
+    });
 }
 
 // Layout B: N entries of 272 bytes from offset 16, each naming its member.
@@ -115,27 +123,16 @@ static void scan_named(FILE* file, uint32_t entry_count, int64_t file_bytes,
                        const scan_sink& sink) {
     int64_t index_end = named_index_start + int64_t(entry_count) * named_entry_bytes;
     if (index_end > file_bytes) return;
-
-    static uint8_t block[index_block_bytes];
-    constexpr int64_t per_block = index_block_bytes / named_entry_bytes;
-    for (int64_t first = 0; first < entry_count && movie_count < movie_list_capacity;
-         first += per_block) {
-        int64_t count = entry_count - first < per_block ? entry_count - first : per_block;
-        if (!seek_to(file, named_index_start + first * named_entry_bytes) ||
-            !read_exactly(file, block, size_t(count * named_entry_bytes)))
-            return;
-        for (int64_t i = 0; i < count && movie_count < movie_list_capacity; ++i) {
-            const uint8_t* entry = block + i * named_entry_bytes;
-            uint32_t offset = le32_at(entry + 8);
-            if (!playable_offset(offset, file_bytes) || !seek_to(file, offset)) continue;
-            if (!is_schl_member(file)) continue;
-            // A name that fills its field without a NUL is cut at the field's end.
-            char name[member_name_bytes + 1];
-            memcpy(name, entry + 16, member_name_bytes);
-            name[member_name_bytes] = 0;
-            accept_member(sink, offset, name);
-        }
-    }
+    walk_index(file, named_index_start, entry_count, named_entry_bytes, [&](const uint8_t* entry) {
+        uint32_t offset = le32_at(entry + 8);
+        if (!playable_offset(offset, file_bytes) || !seek_to(file, offset)) return;
+        if (!is_schl_member(file)) return;
+        // A name that fills its field without a NUL is cut at the field's end.
+        char name[member_name_bytes + 1];
+        memcpy(name, entry + 16, member_name_bytes);
+        name[member_name_bytes] = 0;
+        accept_member(sink, offset, name);
+    });
 }
 
 static bool names_an_archive(const char* path) {

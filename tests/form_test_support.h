@@ -2,6 +2,7 @@
 #pragma once
 
 #include "bytes.h"
+#include "form_writer.h"
 #include "movie.h"
 
 #include <gtest/gtest.h>
@@ -68,19 +69,6 @@ struct movie_bytes {
     }
 };
 
-// Bits written least significant first, as the opcode block stores them.
-struct bit_writer {
-    std::vector<uint8_t> bytes;
-    int used = 8;
-    void put(int bit) {
-        if (used == 8) {
-            bytes.push_back(0);
-            used = 0;
-        }
-        bytes.back() |= uint8_t(bit << used++);
-    }
-};
-
 // An opcode block with a chain tree: node 44 is the root, node 44 - k has
 // symbol k on its left and node 43 - k on its right; node 23 ends with
 // symbol 21 on the left and the end symbol on the right. Symbol k (< 22) is
@@ -95,7 +83,7 @@ inline std::vector<uint8_t> chain_block(const std::vector<int>& opcodes, bool wi
     }
     block.insert(block.end(), left.begin(), left.end());
     block.insert(block.end(), right.begin(), right.end());
-    bit_writer bits;
+    form_bit_writer bits;
     for (int op : opcodes) {
         for (int i = 0; i < op; ++i) bits.put(1);
         bits.put(0);

@@ -12,18 +12,6 @@ namespace {
 constexpr int32_t motion_row = 320;
 constexpr int end_symbol = 22;
 
-struct bit_sink {
-    std::vector<uint8_t> bytes;
-    int used = 8;
-    void put(int bit) {
-        if (used == 8) {
-            bytes.push_back(0);
-            used = 0;
-        }
-        bytes.back() |= uint8_t(bit << used++);
-    }
-};
-
 } // namespace
 
 std::vector<uint8_t> encode_form_opcodes(const std::vector<uint8_t>& opcodes) {
@@ -85,7 +73,7 @@ std::vector<uint8_t> encode_form_opcodes(const std::vector<uint8_t>& opcodes) {
     std::vector<uint8_t> block = {uint8_t(n)};
     block.insert(block.end(), left.begin(), left.end());
     block.insert(block.end(), right.begin(), right.end());
-    bit_sink bits;
+    form_bit_writer bits;
     for (uint8_t op : opcodes)
         for (uint8_t b : codes[op]) bits.put(b);
     for (uint8_t b : codes[end_symbol]) bits.put(b);

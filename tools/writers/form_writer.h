@@ -24,6 +24,19 @@ struct form_movie {
     std::vector<form_frame> frames;
 };
 
+// Bits written least significant first, as the opcode block stores them.
+struct form_bit_writer {
+    std::vector<uint8_t> bytes;
+    int used = 8;
+    void put(int bit) {
+        if (used == 8) {
+            bytes.push_back(0);
+            used = 0;
+        }
+        bytes.back() |= uint8_t(bit << used++);
+    }
+};
+
 std::vector<uint8_t> write_form_movie(const form_movie& movie);
 
 // The picture payload of one "VGA " chunk coding `current` against `previous`
