@@ -102,12 +102,11 @@ void deck_open_path(const deck_ui& ui, const std::string& path) {
     std::error_code error;
     std::filesystem::path whole = std::filesystem::absolute(path, error);
     chosen_path = error ? path : whole.string();
-    // archive_path keeps what fits; the scan and the player get the whole path.
-    snprintf(archive_path, sizeof archive_path, "%s", chosen_path.c_str());
+    // archive_path keeps what fits of it; the scan and the player get it whole.
     scan_sink sink = {sink_line, sink_message, const_cast<deck_ui*>(&ui)};
+    // The scan reports "Cannot open file" and "No playable movies found on
+    // this archive" itself, in that order.
     scan_archive(chosen_path.c_str(), sink);
-    if (movie_count == 0)
-        ui.message(ui.context, "No playable movies found on this archive", "Warning", icon_error);
 }
 
 void deck_open(const deck_ui& ui) {
