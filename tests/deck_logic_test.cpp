@@ -79,6 +79,7 @@ struct fake_dialog {
     }
 };
 
+// Each test writes files of its own name here: ctest runs them side by side.
 std::string deck_dir() {
     std::string dir = std::string(REEL_BUILD_DIR) + "/test-scratch/deck logic";
     std::filesystem::create_directories(dir);
@@ -233,7 +234,7 @@ TEST_F(DeckLogic, SingleMovieFileIsLineZeroAtOffsetZero) {
 
 TEST_F(DeckLogic, CancelKeepsThePreviousListAndSelection) {
     std::vector<int32_t> movies;
-    std::string path = write_demo_like_archive("MOVIES.TRE", &movies);
+    std::string path = write_demo_like_archive("CANCEL.TRE", &movies);
     open(path);
     dialog.selection[id_movie_list] = 1;
     std::vector<std::string> before = dialog.lines[id_movie_list];
@@ -249,7 +250,7 @@ TEST_F(DeckLogic, CancelKeepsThePreviousListAndSelection) {
 
 TEST_F(DeckLogic, NewOpenReplacesTheListAndOffsets) {
     std::vector<int32_t> movies;
-    open(write_demo_like_archive("MOVIES.TRE", &movies));
+    open(write_demo_like_archive("REPLACED.TRE", &movies));
     dialog.selection[id_movie_list] = 2;
     open("/x/b.tgv");
     EXPECT_EQ(dialog.lines[id_movie_list].size(), 1u);

@@ -11,8 +11,9 @@
 
 namespace {
 
-std::string platform_dir() {
-    std::string dir = std::string(REEL_BUILD_DIR) + "/test-scratch/deck platform";
+// One directory per test: ctest runs them side by side.
+std::string platform_dir(const std::string& name) {
+    std::string dir = std::string(REEL_BUILD_DIR) + "/test-scratch/deck platform/" + name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
@@ -27,7 +28,7 @@ std::string wait_for_file(const std::string& path) {
 }
 
 TEST(DeckProcess, StartsWithTheArgumentVectorAndNoShell) {
-    std::string dir = platform_dir();
+    std::string dir = platform_dir("start");
     std::string script = dir + "/fake player";
     std::string out = dir + "/args.txt";
     std::string text = "#!/bin/sh\nprintf '[%s]' \"$0\" \"$@\" > '" + out + ".tmp'\nmv '" + out +
@@ -41,7 +42,7 @@ TEST(DeckProcess, StartsWithTheArgumentVectorAndNoShell) {
 }
 
 TEST(DeckProcess, MissingProgramFailsAndDirectoriesAreNoPrograms) {
-    std::string dir = platform_dir();
+    std::string dir = platform_dir("missing");
     EXPECT_FALSE(start_program(dir + "/no such player", {"reelplay"}));
     EXPECT_FALSE(is_program(dir));
     EXPECT_FALSE(is_program(dir + "/no such player"));
