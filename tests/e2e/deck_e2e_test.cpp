@@ -106,13 +106,19 @@ struct x_session {
         fcntl(fds[0], F_SETFD, FD_CLOEXEC);
         for (char** e = environ; *e; ++e) {
             std::string s = *e;
-            if (s.rfind("SDL_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0) continue;
+            if (s.rfind("SDL_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0 || s.rfind("XDG_", 0) == 0)
+                continue;
             env.push_back(s);
         }
         // The player started from the dialog inherits these: no screen, no sound card.
-        for (const char* s : {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=disk",
-                              "SDL_DISKAUDIOFILE=/dev/null", "NO_AT_BRIDGE=1", "GDK_BACKEND=x11"})
+        for (const char* s :
+             {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=/dev/null",
+              "NO_AT_BRIDGE=1", "GDK_BACKEND=x11", "GSETTINGS_BACKEND=memory"})
             env.push_back(s);
+        // The file chooser keeps recent files and settings; not in the user's home.
+        std::string home = build_path("test-scratch/deck-xdg");
+        for (const char* v : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+            env.push_back(std::string(v) + "=" + home + "/" + v);
         // Xvfb picks a free display itself and names it on the pipe.
         server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
                         "-nolisten", "tcp"});
@@ -204,6 +210,7 @@ std::string write_archive(const std::string& path, std::vector<int32_t>* movies)
 const char caption_pattern[] = "^KV Movie Player - .+ - v1\\.0$";
 // Positions in dialog units of the controls the tests press.
 constexpr int play_button[4] = {23, 65, 50, 10};
+constexpr int open_button[4] = {23, 126, 50, 14};
 
 #define SKIP_WITHOUT_X_TOOLS()                                                                     \
     if (!on_path("Xvfb") || !on_path("xdotool") || !on_path("import"))                             \
@@ -271,6 +278,67 @@ TEST(DeckEndToEnd, ListsTheArchiveAndStartsEachLineWithItsOffset) {
     };
     EXPECT_EQ(be32(16), size.width);
     EXPECT_EQ(be32(20), size.height);
+
+    keys(x, {"Escape"});
+    int status = -1;
+    ASSERT_TRUE(ended(deck, 30, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(DeckEndToEnd, OpenDialogCancelAndSingleMovieFile) {
+    SKIP_WITHOUT_X_TOOLS();
+    x_session x;
+    ASSERT_TRUE(x.start());
+    std::string dir = scratch_dir("deck open dialog");
+    std::string log = dir + "/starts.log";
+    std::string fake = "#!/bin/sh\nprintf '[%s]' \"$@\" >> '" + log + "'\necho >> '" + log + "'\n";
+    std::string fake_path = dir + "/reelplay";
+    ASSERT_TRUE(write_file(fake_path, std::vector<uint8_t>(fake.begin(), fake.end())));
+    chmod(fake_path.c_str(), 0755);
+    std::vector<int32_t> movies;
+    std::string archive = write_archive(dir + "/OTHER.TRE", &movies);
+    std::string single = dir + "/intro.tgv";
+    ASSERT_TRUE(write_file(single, listed_member("MOVE")));
+
+    pid_t deck = x.spawn({build_path("reeldeck")}, dir);
+    ASSERT_GT(deck, 0);
+    std::string window = x.find_window(caption_pattern);
+    ASSERT_FALSE(window.empty());
+    window_size size = geometry(x, window);
+    // Before any open "Play" does nothing: the first start seen below is
+    // the one after the open.
+    click(x, window, size, play_button[0], play_button[1], play_button[2], play_button[3]);
+
+    auto open_file = [&](const std::string& path) {
+        click(x, window, size, open_button[0], open_button[1], open_button[2], open_button[3]);
+        std::string chooser = x.find_window("^Open$");
+        ASSERT_FALSE(chooser.empty());
+        x.run({"xdotool", "windowfocus", chooser});
+        if (path.empty()) {
+            keys(x, {"Escape"});
+        } else {
+            keys(x, {"ctrl+l"});
+            x.run({"xdotool", "type", "--delay", "20", path});
+            keys(x, {"Return"});
+        }
+        ASSERT_TRUE(eventually([&] {
+            return x.run({"xdotool", "search", "--onlyvisible", "--name", "^Open$"}) == "";
+        }));
+        x.run({"xdotool", "windowfocus", window});
+    };
+    std::vector<std::string> expected;
+    auto play = [&](const std::string& path, int32_t offset) {
+        click(x, window, size, play_button[0], play_button[1], play_button[2], play_button[3]);
+        expected.push_back("[" + path + "][-i][-offset][" + std::to_string(offset) + "]");
+        ASSERT_TRUE(eventually([&] { return read_lines(log).size() >= expected.size(); }));
+        EXPECT_EQ(read_lines(log), expected);
+    };
+    open_file(archive);
+    play(archive, movies[0]);
+    open_file(""); // cancelled: the list stays
+    play(archive, movies[0]);
+    open_file(single);
+    play(single, 0);
 
     keys(x, {"Escape"});
     int status = -1;
