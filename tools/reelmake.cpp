@@ -1,5 +1,9 @@
 // reelmake: makes movies and archives with the project's own writers.
+#include "bytes.h"
+#include "form_writer.h"
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -13,12 +17,20 @@ struct reelmake_command {
 static int make_demo(int argc, char** argv) {
     if (argc < 1) return 2;
     std::string dir = argv[0];
-    (void)dir;
+    if (!write_file(dir + "/demo.form", make_form_demo_movie(0))) return 1;
     return 0;
+}
+
+// "form OUT [variant]": one demo FORM movie.
+static int make_form(int argc, char** argv) {
+    if (argc < 1) return 2;
+    int variant = argc >= 2 ? atoi(argv[1]) : 0;
+    return write_file(argv[0], make_form_demo_movie(variant)) ? 0 : 1;
 }
 
 static const reelmake_command commands[] = {
     {"demo", "demo DIR", make_demo},
+    {"form", "form OUT [variant]", make_form},
 };
 
 int main(int argc, char** argv) {
