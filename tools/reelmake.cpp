@@ -1,5 +1,6 @@
 // reelmake: makes movies and archives with the project's own writers.
 #include "bytes.h"
+#include "demo_archive.h"
 #include "form_writer.h"
 
 #include <cstdio>
@@ -18,6 +19,7 @@ static int make_demo(int argc, char** argv) {
     if (argc < 1) return 2;
     std::string dir = argv[0];
     if (!write_file(dir + "/demo.form", make_form_demo_movie(0))) return 1;
+    if (!write_file(dir + "/demo.tre", make_demo_archive())) return 1;
     return 0;
 }
 

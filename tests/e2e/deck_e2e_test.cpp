@@ -2,6 +2,7 @@
 // with xdotool; the player it starts is observed as a process.
 #include "archive_writer.h"
 #include "bytes.h"
+#include "demo_archive.h"
 #include "run_program.h"
 
 #include <chrono>
@@ -67,8 +68,9 @@ struct x_session {
         return out;
     }
 
-    pid_t spawn(const std::vector<std::string>& words, const std::string& cwd = "",
-                int out_fd = -1) {
+    // Standard error goes to err_path, kept for a failing test's reader.
+    pid_t spawn(const std::vector<std::string>& words, const std::string& cwd = "", int out_fd = -1,
+                const std::string& err_path = "/dev/null") {
         std::vector<std::string> w = words;
         std::vector<char*> argv;
         for (std::string& s : w) argv.push_back(s.data());
@@ -76,7 +78,8 @@ struct x_session {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         if (out_fd >= 0) posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
         std::vector<char*> e = envp();
         pid_t pid = -1;
@@ -189,7 +192,7 @@ std::vector<std::string> read_lines(const std::string& path) {
     return lines;
 }
 
-// Until the demo movies exist: the bytes the scanner looks at, no more.
+// The bytes the scanner looks at, no more: enough for a fake player.
 std::vector<uint8_t> listed_member(const char* kind) {
     byte_builder b;
     b.tag("FORM").be32(40).tag(kind).tag("_PC_").zeros(32);
@@ -197,13 +200,7 @@ std::vector<uint8_t> listed_member(const char* kind) {
 }
 
 std::string write_archive(const std::string& path, std::vector<int32_t>* movies) {
-    std::vector<archive_member> members = {{"", listed_member("MOVE")},
-                                           {"", std::vector<uint8_t>(100, 0x55)},
-                                           {"", listed_member("MOVE")},
-                                           {"", listed_member("AVI ")}};
-    std::vector<int32_t> offsets;
-    EXPECT_TRUE(write_file(path, write_xtre_archive(members, &offsets)));
-    *movies = {offsets[0], offsets[2], offsets[3]};
+    EXPECT_TRUE(write_file(path, make_demo_archive(movies)));
     return path;
 }
 
@@ -236,7 +233,7 @@ TEST(DeckEndToEnd, ListsTheArchiveAndStartsEachLineWithItsOffset) {
                std::to_string(offset) + "]";
     };
 
-    pid_t deck = x.spawn({build_path("reeldeck"), archive}, dir);
+    pid_t deck = x.spawn({build_path("reeldeck"), archive}, dir, -1, dir + "/reeldeck.err");
     ASSERT_GT(deck, 0);
     std::string window = x.find_window(caption_pattern);
     ASSERT_FALSE(window.empty()) << "no dialog on " << x.display;
@@ -300,7 +297,7 @@ TEST(DeckEndToEnd, OpenDialogCancelAndSingleMovieFile) {
     std::string single = dir + "/intro.tgv";
     ASSERT_TRUE(write_file(single, listed_member("MOVE")));
 
-    pid_t deck = x.spawn({build_path("reeldeck")}, dir);
+    pid_t deck = x.spawn({build_path("reeldeck")}, dir, -1, dir + "/reeldeck.err");
     ASSERT_GT(deck, 0);
     std::string window = x.find_window(caption_pattern);
     ASSERT_FALSE(window.empty());
@@ -372,15 +369,22 @@ TEST(DeckEndToEnd, PlayStartsTheRealPlayerBesideTheLauncher) {
     std::string dir = scratch_dir("deck real player");
     std::vector<int32_t> movies;
     std::string archive = write_archive(dir + "/MOVIES.TRE", &movies);
-    pid_t deck = x.spawn({build_path("reeldeck"), archive}, dir);
+    pid_t deck = x.spawn({build_path("reeldeck"), archive}, dir, -1, dir + "/reeldeck.err");
     ASSERT_GT(deck, 0);
     std::string window = x.find_window(caption_pattern);
     ASSERT_FALSE(window.empty());
     window_size size = geometry(x, window);
     click(x, window, size, play_button[0], play_button[1], play_button[2], play_button[3]);
-    // Seen running or already ended (the launcher does not wait for it).
+    // Seen running, or already ended: the launcher does not wait for it.
     pid_t player = -1;
     EXPECT_TRUE(eventually([&] { return (player = child_named(deck, "reelplay")) > 0; }));
+    std::ifstream in("/proc/" + std::to_string(player) + "/cmdline");
+    std::string words((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!words.empty()) {
+        std::string expected = std::string("reelplay\0", 9) + archive + std::string("\0-i\0", 4) +
+                               std::string("-offset\0", 8) + std::to_string(movies[0]) + '\0';
+        EXPECT_EQ(words, expected);
+    }
 
     x.run({"xdotool", "windowfocus", window});
     keys(x, {"Escape"});
@@ -395,7 +399,8 @@ TEST(DeckEndToEnd, UnreadableArchiveShowsErrorThenWarningAndEnterCloses) {
     x_session x;
     ASSERT_TRUE(x.start());
     std::string dir = scratch_dir("deck unreadable");
-    pid_t deck = x.spawn({build_path("reeldeck"), dir + "/missing/MOVIES.TRE"}, dir);
+    pid_t deck = x.spawn({build_path("reeldeck"), dir + "/missing/MOVIES.TRE"}, dir, -1,
+                         dir + "/reeldeck.err");
     ASSERT_GT(deck, 0);
 
     std::string error = x.find_window("^Error$");
