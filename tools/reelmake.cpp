@@ -1,6 +1,6 @@
 // reelmake: makes movies and archives with the project's own writers.
-#include "archive_writer.h"
 #include "bytes.h"
+#include "demo_archive.h"
 #include "form_writer.h"
 #include "riff_writer.h"
 #include "schl_writer.h"
@@ -17,22 +17,6 @@ struct reelmake_command {
     int (*run)(int argc, char** argv);
 };
 
-static std::vector<uint8_t> text_member(const char* text) {
-    return std::vector<uint8_t>(text, text + strlen(text));
-}
-
-// The launcher's demo archive: FORM and RIFF movies between members that
-// are not movies, as in a game's archive.
-static std::vector<uint8_t> make_demo_xtre_archive() {
-    return write_xtre_archive({
-        {"", make_form_demo_movie(0)},
-        {"", text_member("Credits: made by reelmake, the reelplay project's own tool.\n")},
-        {"", make_form_demo_movie(1)},
-        {"", make_riff_demo_movie()},
-        {"", make_form_demo_movie(2)},
-    });
-}
-
 // "demo DIR": every demo movie and archive the README's demo offers.
 static int make_demo(int argc, char** argv) {
     if (argc < 1) return 2;
@@ -40,7 +24,7 @@ static int make_demo(int argc, char** argv) {
     bool ok = write_file(dir + "/demo.form", make_form_demo_movie(0)) &&
               write_file(dir + "/demo.riff", make_riff_demo_movie()) &&
               write_file(dir + "/demo.tgv", make_sead_demo_movie()) &&
-              write_file(dir + "/movies.tre", make_demo_xtre_archive()) &&
+              write_file(dir + "/demo.tre", make_demo_archive()) &&
               write_file(dir + "/schl_demo.tre", make_schl_demo_archive());
     return ok ? 0 : 1;
 }
@@ -77,9 +61,10 @@ static int make_schl_archive(int argc, char** argv) {
     return write_file(argv[0], make_schl_demo_archive()) ? 0 : 1;
 }
 
-static int make_xtre(int argc, char** argv) {
+// "archive OUT": the launcher's demo archive.
+static int make_archive(int argc, char** argv) {
     if (argc < 1) return 2;
-    return write_file(argv[0], make_demo_xtre_archive()) ? 0 : 1;
+    return write_file(argv[0], make_demo_archive()) ? 0 : 1;
 }
 
 static const reelmake_command commands[] = {
@@ -89,7 +74,7 @@ static const reelmake_command commands[] = {
     {"sead", "sead OUT", make_sead},
     {"schl", "schl OUT [VARIANT]", make_schl},
     {"schl-archive", "schl-archive OUT", make_schl_archive},
-    {"xtre", "xtre OUT", make_xtre},
+    {"archive", "archive OUT", make_archive},
 };
 
 int main(int argc, char** argv) {
