@@ -144,9 +144,12 @@ int32_t open_movie(const player_options& options) {
     movie_kind = probe_movie(movie_file, &movie_width, &movie_height, &movie_stereo, &movie_depth);
     if (movie_kind == kind_none) return kind_none;
     // A picture too large for the frame memory cannot be shown: the sound plays alone.
+    // Each side is bounded first, so that neither the product nor the doubling overflows.
     int64_t scale = interlaced ? 2 : 1;
-    int64_t bytes = scale * movie_width * scale * movie_height * (movie_depth / 8);
-    if (movie_width < 1 || movie_height < 1 || bytes > frame_capacity) {
+    bool fits = movie_width >= 1 && movie_height >= 1 && movie_width <= frame_capacity &&
+                movie_height <= frame_capacity &&
+                scale * movie_width * scale * movie_height * (movie_depth / 8) <= frame_capacity;
+    if (!fits) {
         movie_width = movie_height = 0;
     } else if (interlaced) {
         movie_width *= 2;

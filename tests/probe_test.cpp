@@ -72,4 +72,34 @@ TEST(Probe, OpenMovieRefusesOffsetsBeyondThirtyTwoBits) {
     fclose(movie_file);
 }
 
+// A FORM head whose "SIZE" chunk gives width by height, then the first picture.
+std::vector<uint8_t> form_head_with_size(uint32_t width, uint32_t height) {
+    byte_builder b;
+    b.tag("FORM").be32(0).tag("MOVE").tag("_PC_").be32(0);
+    b.tag("SIZE").be32(8).le32(width).le32(height);
+    b.tag("VGA ").be32(8).zeros(8);
+    return b.bytes;
+}
+
+TEST(Probe, OpenMovieDoublesSizesAndPlaysHugeOnesAsSoundOnly) {
+    struct sizes {
+        uint32_t width, height;
+        bool doubled;
+        int32_t shown_width, shown_height;
+    };
+    for (const sizes& s :
+         {sizes{320, 165, true, 640, 330}, sizes{320, 165, false, 320, 165},
+          sizes{0x7FFFFFFF, 0x7FFFFFFF, true, 0, 0}, sizes{0x7FFFFFFF, 0x7FFFFFFF, false, 0, 0},
+          sizes{0x40000000, 2, true, 0, 0}}) {
+        open_bytes(form_head_with_size(s.width, s.height));
+        player_options o{};
+        o.interlaced = s.doubled;
+        EXPECT_EQ(open_movie(o), kind_form);
+        EXPECT_EQ(movie_width, s.shown_width) << s.width << " x " << s.height;
+        EXPECT_EQ(movie_height, s.shown_height) << s.width << " x " << s.height;
+        fclose(movie_file);
+        movie_file = nullptr;
+    }
+}
+
 } // namespace
