@@ -287,6 +287,25 @@ TEST(FormReader, TheEndOfTheFileEndsTheMovie) {
     body_chunk(skip_past_end, "VGA ", {1});
     skip_past_end.tag("JUNK").be32(1000).tag("VGA ").be32(1).zeros(8);
     EXPECT_EQ(slots_of(skip_past_end), 2);
+
+    // An odd body read whole at the very end of the file, without its pad
+    // byte: the frame keeps it, and the next tag read ends the movie.
+    byte_builder unpadded_picture = whole;
+    body_chunk(unpadded_picture, "VGA ", {7, 8, 9});
+    unpadded_picture.bytes.pop_back();
+    EXPECT_EQ(slots_of(unpadded_picture), 2);
+    EXPECT_EQ(slot(1).video_length, 3);
+    EXPECT_EQ(slot(1).video[2], 9);
+    EXPECT_EQ(slot(1).sound_total, silence_bytes);
+
+    byte_builder unpadded_sound = whole;
+    body_chunk(unpadded_sound, "VGA ", {1});
+    body_chunk(unpadded_sound, "AUDI", {5, 6, 7});
+    unpadded_sound.bytes.pop_back();
+    EXPECT_EQ(slots_of(unpadded_sound), 2);
+    EXPECT_EQ(slot(1).sound_total, 3);
+    EXPECT_EQ(slot(1).sound_left, 3);
+    EXPECT_EQ(slot(1).sound[2], 7);
 }
 
 TEST(FormReader, ResetClearsTheShotIndex) {

@@ -89,7 +89,11 @@ static bool take_shot() {
 static bool take_body(uint32_t size, uint8_t* out, int32_t capacity, bool* taken) {
     *taken = size <= uint32_t(capacity);
     if (!*taken) return skip_bytes(int64_t(size) + (size & 1));
-    return read_bytes(out, int32_t(size)) && skip_bytes(size & 1);
+    if (!read_bytes(out, int32_t(size))) return false;
+    // A pad byte missing at the very end of the file costs nothing: the body
+    // is whole, and the next tag read ends the movie.
+    skip_bytes(size & 1);
+    return true;
 }
 
 static void finish_at_end(FrameSlot& slot) {
