@@ -188,6 +188,26 @@ TEST(RiffReader, UnknownChunksAreSkippedAndTheMovieEnds) {
     EXPECT_EQ(m.calls, 3);
 }
 
+// The end tests belong where a slot starts: a tag read after filler is not
+// tested, so filler before "idx1" (or before the file's last tag) still gives
+// one slot of silence, and the next call ends the movie.
+TEST(RiffReader, TagAfterFillerIsNotAnEnd) {
+    opened_movie m =
+        play(movie_builder().picture(10, 1).sound(8).chunk("JUNK", bytes_of(3, 0)).done());
+    ASSERT_EQ(m.slots.size(), 2u);
+    EXPECT_EQ(m.slots[1].video_length, 0);
+    EXPECT_EQ(m.slots[1].sound_total, silence_bytes);
+    EXPECT_EQ(m.calls, 3);
+
+    movie_builder last;
+    last.sound(8).chunk("JUNK", bytes_of(5, 0));
+    last.b.tag("zzzz");
+    opened_movie tail = play(last.done(false));
+    ASSERT_EQ(tail.slots.size(), 2u);
+    EXPECT_EQ(tail.slots[1].sound_total, silence_bytes);
+    EXPECT_EQ(tail.calls, 3);
+}
+
 TEST(RiffReader, OversizedAndUndersizedBodiesAreDropped) {
     opened_movie m = play(movie_builder()
                               .picture(video_capacity + 1, 9)

@@ -73,13 +73,22 @@ static void read_sound(FrameSlot& slot) {
     if (size & 1) skip_bytes(1);
 }
 
-// One slot: an optional picture, then its sound or silence. Filler and
-// chunks of unknown kinds where a slot starts are skipped by their size.
+static bool skip_chunk() {
+    uint32_t size;
+    return read_le32(&size) && skip_chunk_body(size);
+}
+
+// One slot: an optional picture, then its sound or silence. Chunks of unknown
+// kinds where a slot starts are skipped by their size. The end tests belong
+// to the slot's start only: a tag met after filler is not tested, so filler
+// before "idx1" gives one more slot, of silence.
 void read_riff_slot() {
     if (!read_slot_tag()) return end_movie();
-    while (!tag_is("00db") && !tag_is("01wb")) {
-        uint32_t size;
-        if (!read_le32(&size) || !skip_chunk_body(size) || !read_slot_tag()) return end_movie();
+    while (!tag_is("00db") && !tag_is("01wb") && !tag_is("JUNK")) {
+        if (!skip_chunk() || !read_slot_tag()) return end_movie();
+    }
+    while (tag_is("JUNK")) {
+        if (!skip_chunk() || !read_chunk_tag()) return end_movie();
     }
     FrameSlot& slot = next_slot();
     if (tag_is("00db")) {
