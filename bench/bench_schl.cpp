@@ -6,8 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <jpeglib.h>
 #include <vector>
 
