@@ -19,6 +19,13 @@ void copy_forward(uint8_t* dst, const uint8_t* src, int32_t count) {
     memmove(dst, src, size_t(count));
 }
 
+// Copies in whole 16-byte pieces, so up to 15 bytes past dst + count are
+// written too; callers make sure that room exists on both sides. Pieces
+// never overlap the bytes they copy when src lies 16 or more bytes below dst.
+static inline void copy_pieces(uint8_t* dst, const uint8_t* src, int32_t count) {
+    for (int32_t i = 0; i < count; i += 16) memcpy(dst + i, src + i, 16);
+}
+
 int32_t unpack_image(const uint8_t* src, int32_t src_len, uint8_t* dst, int32_t dst_capacity,
                      bool* fault) {
     int32_t in = 0, out = 0;
@@ -59,7 +66,10 @@ int32_t unpack_image(const uint8_t* src, int32_t src_len, uint8_t* dst, int32_t 
         }
         in += 1 + further;
         if (src_len - in < literals || dst_capacity - out < literals) return out;
-        memcpy(dst + out, src + in, size_t(literals));
+        if (src_len - in >= literals + 16 && dst_capacity - out >= literals + 16)
+            copy_pieces(dst + out, src + in, literals);
+        else
+            memcpy(dst + out, src + in, size_t(literals));
         in += literals;
         out += literals;
         if (stop) {
@@ -68,7 +78,10 @@ int32_t unpack_image(const uint8_t* src, int32_t src_len, uint8_t* dst, int32_t 
         }
         if (length > 0) {
             if (distance > out || dst_capacity - out < length) return out;
-            copy_forward(dst + out, dst + out - distance, length);
+            if (distance >= 16 && dst_capacity - out >= length + 16)
+                copy_pieces(dst + out, dst + out - distance, length);
+            else
+                copy_forward(dst + out, dst + out - distance, length);
             out += length;
         }
     }
