@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -108,10 +107,12 @@ struct x_session {
         return out;
     }
 
-    bool start() {
-        int fds[2];
-        if (pipe(fds) != 0) return false;
-        fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    // Starts a server on a display number of this process's own, far from
+    // the low numbers a desktop or another test run may hold, and takes it as
+    // ready once it answers while our server is still alive (a server that
+    // could not take the display must not be mistaken for someone else's).
+    bool start(int attempt) {
+        env.clear();
         for (char** e = environ; *e; ++e) {
             std::string s = *e;
             if (s.rfind("SDL_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0 || s.rfind("XDG_", 0) == 0)
@@ -127,23 +128,24 @@ struct x_session {
         std::string home = build_path("test-scratch/deck-xdg");
         for (const char* v : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
             env.push_back(std::string(v) + "=" + home + "/" + v);
-        // Xvfb picks a free display itself and names it on the pipe.
-        server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
-                        "-nolisten", "tcp"});
-        close(fds[1]);
-        std::string number;
-        pollfd p = {fds[0], POLLIN, 0};
-        while (server > 0 && poll(&p, 1, 30000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(fds[0]);
-        if (number.empty()) return false;
-        display = ":" + number;
+        int number = 1000 + int(getpid() % 8000) * 4 + attempt;
+        while (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
+               std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))
+            number += 32000;
+        display = ":" + std::to_string(number);
         env.push_back("DISPLAY=" + display);
-        // Taken as ready once a client gets an answer from it.
-        return eventually([&] { return !run({"xdotool", "getdisplaygeometry"}).empty(); });
+        server = spawn({"Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        if (server <= 0) return false;
+        return eventually(
+                   [&] {
+                       if (waitpid(server, nullptr, WNOHANG) == server) {
+                           server = -1;
+                           return true;
+                       }
+                       return !run({"xdotool", "getdisplaygeometry"}).empty();
+                   },
+                   30) &&
+               server > 0;
     }
 
     // Empty when no such window shows, or when owner (if given) ends first.
@@ -164,7 +166,7 @@ struct x_session {
                 const std::string& first_window, pid_t* deck, std::string* window) {
         for (int attempt = 0; attempt < 3; ++attempt) {
             stop();
-            if (!start()) continue;
+            if (!start(attempt)) continue;
             std::vector<std::string> words = {build_path("reeldeck")};
             words.insert(words.end(), args.begin(), args.end());
             *deck = spawn(words, dir, -1, dir + "/reeldeck.err");
