@@ -4,6 +4,7 @@
 #include "bytes.h"
 #include "form_writer.h"
 #include "movie.h"
+#include "mutation.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -27,9 +28,7 @@ inline byte_builder form_head(uint32_t pc_size = 4) {
 }
 
 inline std::vector<uint8_t> filled(size_t n, uint8_t first = 0) {
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = uint8_t(first + i * 7);
-    return v;
+    return stepped_bytes(n, first, 7);
 }
 
 // Writes bytes to a scratch file and makes it the open movie, from a clean

@@ -1,5 +1,6 @@
 // Random damage for the fuzz-style tests: every parser is fed valid input
-// that has been edited in the ways real damage and hostile files edit it.
+// that has been edited in the ways real damage and hostile files edit it;
+// the recognisable payloads they start from come from here too.
 #pragma once
 
 #include <algorithm>
@@ -7,6 +8,14 @@
 #include <random>
 #include <string>
 #include <vector>
+
+// n bytes first, first + step, first + 2 step ... (mod 256): recognisable
+// payloads whose misplaced bytes a comparison shows.
+inline std::vector<uint8_t> stepped_bytes(size_t n, uint8_t first, unsigned step) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = uint8_t(first + i * step);
+    return v;
+}
 
 struct mutation_plan {
     size_t from = 0;                // bytes before this are left alone

@@ -25,16 +25,12 @@ std::vector<uint8_t> random_bytes(std::mt19937& rng, size_t max) {
 }
 
 std::vector<sead_movie_frame> scene(int w, int h, int count) {
-    std::vector<sead_movie_frame> frames(static_cast<size_t>(count));
+    auto frames = scene_frames(w, h, count, [](int x, int y, int t) {
+        return (x + t) / 3 % 5 + ((x * y + t) % 17 == 0) * 40;
+    });
     for (int t = 0; t < count; ++t) {
-        auto& f = frames[size_t(t)];
-        f.image.resize(size_t(w * h));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                f.image[size_t(y * w + x)] =
-                    uint8_t((x + t) / 3 % 5 + ((x * y + t) % 17 == 0) * 40);
-        f.palette[0] = uint8_t(t / 4);
-        f.sound.assign(2 * 50, int16_t(t * 100));
+        frames[size_t(t)].palette[0] = uint8_t(t / 4);
+        frames[size_t(t)].sound.assign(2 * 50, int16_t(t * 100));
     }
     return frames;
 }

@@ -5,6 +5,7 @@
 #include "bytes.h"
 #include "formats/sead/sead.h"
 #include "movie.h"
+#include "mutation.h"
 #include "sead_writer.h"
 
 #include <cstdio>
@@ -18,9 +19,21 @@ inline void add_chunk(byte_builder& b, const char* tag, const std::vector<uint8_
 }
 
 inline std::vector<uint8_t> counting_bytes(size_t n, uint8_t first = 0) {
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = uint8_t(first + i * 13);
-    return v;
+    return stepped_bytes(n, first, 13);
+}
+
+// Frames of w x h pixels whose palette index at (x, y) in frame t is
+// pixel(x, y, t); tests add their own palettes, sprites and sound.
+template <class Pixel>
+std::vector<sead_movie_frame> scene_frames(int w, int h, int count, Pixel pixel) {
+    std::vector<sead_movie_frame> frames(static_cast<size_t>(count));
+    for (int t = 0; t < count; ++t) {
+        auto& f = frames[size_t(t)];
+        f.image.resize(size_t(w * h));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) f.image[size_t(y * w + x)] = uint8_t(pixel(x, y, t));
+    }
+    return frames;
 }
 
 // A movie file on disk (named per process: ctest runs tests side by side), opened through

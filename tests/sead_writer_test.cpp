@@ -237,14 +237,11 @@ decoded_movie play(const std::vector<uint8_t>& file, bool doubled) {
 
 // A small scene: a striped background drifting left, a square moving down-right.
 std::vector<sead_movie_frame> small_scene(int w, int h, int count) {
-    std::vector<sead_movie_frame> frames(static_cast<size_t>(count));
+    auto frames = scene_frames(w, h, count, [](int x, int y, int t) {
+        return ((x + 2 * t) / 5 + y / 7) % 6 + 10 * ((x + 2 * t) % 3 == 0);
+    });
     for (int t = 0; t < count; ++t) {
         auto& f = frames[size_t(t)];
-        f.image.resize(size_t(w * h));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                f.image[size_t(y * w + x)] =
-                    uint8_t(((x + 2 * t) / 5 + y / 7) % 6 + 10 * ((x + 2 * t) % 3 == 0));
         for (int y = 0; y < 12; ++y)
             for (int x = 0; x < 12; ++x)
                 f.image[size_t((5 + t + y) * w + 3 * t + x)] = uint8_t(100 + (x ^ y));
