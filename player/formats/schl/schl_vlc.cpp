@@ -5,7 +5,7 @@
 // Intra AC codes (run, level), each followed by a sign bit; "10" ends a
 // block and "000001" escapes to a 6-bit run and an 8- or 16-bit level.
 //   {code, length, run, level}, // code bits
-const schl_ac_code schl_ac_codes[schl_ac_code_count] = {
+constexpr schl_ac_code schl_ac_codes[schl_ac_code_count] = {
     {0x0003, 2, 0, 1},   // 11
     {0x0003, 3, 1, 1},   // 011
     {0x0004, 4, 0, 2},   // 0100
