@@ -15,6 +15,9 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
 // The template's id 1 is the dialog's OK; the toolkit spells that wxID_OK.
@@ -182,4 +185,22 @@ class deck_app : public wxApp {
 
 } // namespace
 
-wxIMPLEMENT_APP(deck_app);
+// --help and --version are answered before the toolkit starts, so that they
+// work without a display.
+int main(int argc, char** argv) {
+    if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
+        fputs("usage: reeldeck [FILE]\n"
+              "Lists the movies of a game archive (*.tre) or a single movie file and plays\n"
+              "the chosen one with reelplay. FILE is opened at start.\n"
+              "  --help      show this text\n"
+              "  --version   show the version\n",
+              stdout);
+        return 0;
+    }
+    if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
+        puts("reeldeck " REEL_VERSION);
+        return 0;
+    }
+    wxApp::SetInstance(new deck_app);
+    return wxEntry(argc, argv);
+}

@@ -68,7 +68,25 @@ static void unbind_library() {
     DrawFrameXD = nullptr;
 }
 
+static const char usage_text[] =
+    "usage: reelplay FILE [-i] [-offset N]\n"
+    "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
+    "movie file or a game archive, in one window, paced by its sound.\n"
+    "  -i          draw the picture at twice its size with every other row dark\n"
+    "  -offset N   the movie's byte offset inside FILE\n"
+    "  --help      show this text\n"
+    "  --version   show the version\n";
+
 int main(int argc, char** argv) {
+    // Only as the first word: after the path every unknown switch is ignored.
+    if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
+        fputs(usage_text, stdout);
+        return 0;
+    }
+    if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
+        puts("reelplay " REEL_VERSION);
+        return 0;
+    }
     player_options options;
     if (!parse_player_options(argc, argv, &options)) return -1;
     if (!open_movie_file(options.path)) return -1;

@@ -77,12 +77,25 @@ static const reelmake_command commands[] = {
     {"archive", "archive OUT", make_archive},
 };
 
+static void print_usage(FILE* out) {
+    fprintf(out, "usage:\n");
+    for (const reelmake_command& c : commands) fprintf(out, "  reelmake %s\n", c.usage);
+    fprintf(out, "  reelmake --help | --version\n");
+}
+
 int main(int argc, char** argv) {
+    if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
+        print_usage(stdout);
+        return 0;
+    }
+    if (argc >= 2 && strcmp(argv[1], "--version") == 0) {
+        puts("reelmake " REEL_VERSION);
+        return 0;
+    }
     if (argc >= 2) {
         for (const reelmake_command& c : commands)
             if (strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
     }
-    fprintf(stderr, "usage:\n");
-    for (const reelmake_command& c : commands) fprintf(stderr, "  reelmake %s\n", c.usage);
+    print_usage(stderr);
     return 2;
 }

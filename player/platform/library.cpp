@@ -17,9 +17,22 @@ static std::string executable_directory() {
     return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
 }
 
+// Where an install puts the library, seen from the programs' directory, so
+// that a package unpacked under any prefix finds its own copy.
+#ifndef REEL_CODEC_DIR_FROM_BIN
+#define REEL_CODEC_DIR_FROM_BIN "../lib/reel"
+#endif
+
 void* load_codec_library(const char* file_name) {
-    std::string beside = executable_directory() + file_name;
-    if (void* lib = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return lib;
+    const std::string exe_dir = executable_directory();
+    if (!exe_dir.empty()) {
+        const std::string candidates[] = {
+            exe_dir + file_name,
+            exe_dir + REEL_CODEC_DIR_FROM_BIN "/" + file_name,
+        };
+        for (const std::string& path : candidates)
+            if (void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return lib;
+    }
     return dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
 }
 
