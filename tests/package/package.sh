@@ -6,7 +6,7 @@
 # and the package depends on the runtime libraries the programs link.
 # The package and the thumbnails are left in ARTIFACTS.
 set -euo pipefail
-source_dir=$1 demo=$2 artifacts=$3
+source_dir=$(realpath "$1") demo=$(realpath "$2") artifacts=$(realpath -m "$3")
 status=0
 fail() {
   echo "FAIL: $*"
@@ -48,29 +48,36 @@ done
 # shown window as a BMP file when SDL_VIDEO_DUMMY_SAVE_FRAMES is set; RIFF
 # pictures are only drawn when the codec library was loaded, so a lit frame
 # shows that the unpacked player found the unpacked library.
-brightest_frame() {
+play_riff_demo() {
   local dir=$1
   rm -rf "$dir"
   mkdir -p "$dir"
   (cd "$dir" && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null \
-    SDL_VIDEO_DUMMY_SAVE_FRAMES=1 timeout 120 "$bin/reelplay" "$demo/demo.riff") ||
+    SDL_VIDEO_DUMMY_SAVE_FRAMES=1 timeout 120 "$bin/reelplay" "$demo/demo.riff" 2>/dev/null) ||
     fail "reelplay exits non-zero"
-  local count
-  count=$(find "$dir" -name '*.bmp' | wc -l)
-  echo "$count frames in $dir" >&2
-  [ "$count" -gt 0 ] || { echo 0; return; }
-  identify -format '%[fx:mean] %f\n' "$dir"/*.bmp | sort -g | tail -n 1
+  echo "$(find "$dir" -name '*.bmp' | wc -l) frames shown"
 }
+# The mean of the brightest frame (0 to 1) and its file name.
+brightest_frame() {
+  if compgen -G "$1/*.bmp" >/dev/null; then
+    identify -format '%[fx:mean] %f\n' "$1"/*.bmp | sort -g | tail -n 1
+  else
+    echo 0
+  fi
+}
+play_riff_demo "$root/frames"
 read -r lit frame <<<"$(brightest_frame "$root/frames")"
-echo "brightest frame with the library: $lit ($frame)"
+echo "brightest frame with the library: $lit ${frame:-}"
 awk -v m="$lit" 'BEGIN { exit !(m > 0.05) }' || fail "no picture was drawn"
 [ -z "${frame:-}" ] || convert "$root/frames/$frame" "$artifacts/player/riff_frame.png"
-# The same without the library: the frames stay black, so the check above
-# can tell.
+# The same without the library: every frame stays black, so the check
+# above can tell.
 mv "$codec_dir" "$codec_dir.away"
-read -r dark _ <<<"$(brightest_frame "$root/frames-without")"
+play_riff_demo "$root/frames-without"
 mv "$codec_dir.away" "$codec_dir"
+read -r dark _ <<<"$(brightest_frame "$root/frames-without")"
 echo "brightest frame without the library: $dark"
+[ "$(find "$root/frames-without" -name '*.bmp' | wc -l)" -gt 0 ] || fail "no frames without the library"
 awk -v m="$dark" 'BEGIN { exit !(m < 0.01) }' || fail "frames are lit without the library"
 
 # Thumbnails of every demo file, as a file manager asks for them.
