@@ -450,27 +450,6 @@ TEST(DeckEndToEnd, UnreadableArchiveShowsErrorThenWarningAndEnterCloses) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-// A 60 s movie of changing pictures: long enough to be cancelled on any machine.
-std::vector<uint8_t> long_movie() {
-    form_movie m;
-    m.width = 160;
-    m.height = 100;
-    std::array<uint8_t, 768> palette;
-    for (size_t i = 0; i < palette.size(); ++i) palette[i] = uint8_t(i * 7 % 64);
-    m.palettes = {palette};
-    std::vector<uint8_t> previous(size_t(m.width * m.height), 0);
-    for (int t = 0; t < 900; ++t) {
-        form_frame f;
-        f.shot = t == 0 ? 0 : -1;
-        f.pixels.resize(previous.size());
-        for (size_t i = 0; i < f.pixels.size(); ++i)
-            f.pixels[i] = uint8_t(i * 31 + t * 13 + i / 97 * t);
-        f.sound.assign(1470, int16_t(t % 2 ? 3000 : -3000));
-        m.frames.push_back(std::move(f));
-    }
-    return write_form_movie(m);
-}
-
 TEST(DeckEndToEnd, RipToSavesTheMovieAsWebmAndCancelLeavesNoFile) {
     SKIP_WITHOUT_X_TOOLS();
     if (!on_path("vpxdec") || !on_path("mkvextract"))
@@ -481,7 +460,7 @@ TEST(DeckEndToEnd, RipToSavesTheMovieAsWebmAndCancelLeavesNoFile) {
     std::string dir = scratch_dir("deck rip");
     std::vector<int32_t> movies;
     std::string archive = write_archive(dir + "/Movies.tre", &movies);
-    ASSERT_TRUE(write_file(dir + "/long.tgv", long_movie()));
+    ASSERT_TRUE(write_file(dir + "/long.tgv", make_form_busy_movie(60)));
     pid_t deck = -1;
     std::string window;
     ASSERT_TRUE(x.launch({archive}, dir, caption_pattern, &deck, &window));
