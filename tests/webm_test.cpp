@@ -6,6 +6,7 @@
 #include "bytes.h"
 #include "export_webm.h"
 #include "form_writer.h"
+#include "mutation.h"
 #include "rip_test_support.h"
 #include "sead_writer.h"
 
@@ -274,6 +275,23 @@ TEST(WebmExport, FailuresSayWhyAndLeaveNoFile) {
     EXPECT_GT(summary.pictures, 0);
     EXPECT_LT(summary.pictures, rip_to_memory({movie}).pictures());
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"cut.tgv", "cut.webm", "m.tgv"}));
+
+    // Damaged movies export what plays, or fail cleanly; never both a file
+    // and a failure, never a temporary file.
+    std::mt19937 rng(14);
+    mutation_plan plan;
+    plan.from = 8;
+    plan.tags = {"SNDC", "VGA ", "AUDI"};
+    plan.values32 = {0, 0xFFFF, 0x7FFFFFFF};
+    const std::vector<uint8_t> sead = make_sead_demo_movie();
+    for (int n = 0; n < 8; ++n) {
+        std::vector<uint8_t> damaged = mutate_bytes(n % 2 ? sead : bytes, rng, plan);
+        ASSERT_TRUE(write_file(dir + "/damaged.bin", damaged));
+        status = rip_to_webm({dir + "/damaged.bin"}, dir + "/damaged.webm", {}, &summary);
+        EXPECT_EQ(fs::exists(dir + "/damaged.webm"), status == rip_done) << n;
+        fs::remove(dir + "/damaged.webm");
+        fs::remove(dir + "/damaged.bin");
+    }
 
     // A stop asked for by the caller leaves nothing either.
     webm_options stop;
