@@ -1,5 +1,6 @@
 #include "deck.h"
 
+#include "export_webm.h"
 #include "scanner.h"
 
 #include <cctype>
@@ -127,7 +128,67 @@ void deck_play(const deck_ui& ui) {
         ui.message(ui.context, "Cannot start the player", "Error", icon_error);
 }
 
+std::string rip_file_name(const std::string& archive, int line) {
+    return std::filesystem::path(archive).stem().string() + "-" + std::to_string(line + 1) +
+           ".webm";
+}
+
+void deck_run_export(deck_export* job) {
+    rip_request request;
+    request.path = job->archive;
+    request.offset = job->offset;
+    request.interlaced = job->interlaced;
+    webm_options options;
+    options.title = job->title;
+    options.movie_end = job->movie_end;
+    options.progress = [job](const webm_progress& p) {
+        job->fraction = p.fraction;
+        return !job->cancel;
+    };
+    webm_summary summary;
+    rip_status status = rip_to_webm(request, job->out_path, options, &summary);
+    job->ok = status == rip_done;
+    if (status == rip_cannot_open) job->error = "Cannot open " + job->archive;
+    if (status == rip_not_playable) job->error = "No playable movie at this place of the file";
+    if (status == rip_stopped) job->error = summary.error;
+    job->finished = true;
+}
+
+void deck_rip(const deck_ui& ui) {
+    if (movie_count <= 0 || !ui.choose_save_file || !ui.run_export) return;
+    int line = ui.selected_line(ui.context, id_movie_list);
+    if (line < 0) line = 0;
+    if (line >= movie_count || line >= movie_list_capacity) return;
+    static const std::string webm_pattern = any_case_pattern("*.webm");
+    const std::filesystem::path archive(chosen_path);
+    deck_save_request request = {"Rip to",
+                                 archive.parent_path().string(),
+                                 rip_file_name(chosen_path, line),
+                                 {"WebM video (*.webm)", webm_pattern.c_str()}};
+    std::string path;
+    if (!ui.choose_save_file(ui.context, request, &path)) return;
+    if (!is_webm_path(path)) path += ".webm";
+
+    deck_export job;
+    job.archive = chosen_path;
+    job.offset = movie_offsets[line];
+    for (int i = 0; i < movie_count && i < movie_list_capacity; ++i)
+        if (movie_offsets[i] > job.offset &&
+            (job.movie_end == 0 || movie_offsets[i] < job.movie_end))
+            job.movie_end = movie_offsets[i];
+    job.interlaced = ui.selected_line(ui.context, id_zoom_list) == zoom_line_interlaced;
+    job.out_path = path;
+    job.title = archive.filename().string() + ", movie " + std::to_string(line + 1);
+    ui.run_export(ui.context, &job);
+    if (job.ok)
+        ui.message(ui.context, ("The movie is saved as " + path).c_str(), "Saved",
+                   icon_information);
+    else if (!job.cancel)
+        ui.message(ui.context, job.error.c_str(), "Error", icon_error);
+}
+
 void deck_command(const deck_ui& ui, int id) {
     if (id == id_open) deck_open(ui);
     if (id == id_play) deck_play(ui);
+    if (id == id_rip) deck_rip(ui);
 }

@@ -2,6 +2,7 @@
 // Free of any toolkit; the dialog layer reaches it through deck_ui.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -63,6 +64,32 @@ struct deck_open_request {
     std::vector<deck_file_filter> filters; // patterns match any letter case
 };
 
+struct deck_save_request {
+    const char* title;
+    std::string folder;
+    std::string name; // suggested file name
+    deck_file_filter filter;
+};
+
+// One movie exported by "Rip to ???". The dialog runs deck_run_export on a
+// thread of its own, shows fraction and sets cancel; the rest is the
+// export's.
+struct deck_export {
+    std::string archive;
+    int32_t offset = 0;
+    int64_t movie_end = 0; // the next listed movie's offset, 0 for the file's end
+    bool interlaced = false;
+    std::string out_path;
+    std::string title;
+    std::atomic<double> fraction{0};
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> finished{false};
+    // Set before finished.
+    bool ok = false;
+    std::string error;
+};
+void deck_run_export(deck_export* job);
+
 // What the launcher needs of its dialog. Lists are named by control id;
 // lines count from 0 and -1 means no selection.
 struct deck_ui {
@@ -78,6 +105,12 @@ struct deck_ui {
     bool (*start_program)(void* context, const std::string& program,
                           const std::vector<std::string>& args);
     void* context;
+    // false when the user cancels
+    bool (*choose_save_file)(void* context, const deck_save_request& request,
+                             std::string* path) = nullptr;
+    // Runs deck_run_export(job) off the dialog's thread behind a progress
+    // dialog with a Cancel button; returns when the export has ended.
+    void (*run_export)(void* context, deck_export* job) = nullptr;
 };
 
 // The player's full file name, fixed when the dialog starts. Neither it nor
@@ -105,5 +138,9 @@ void deck_open(const deck_ui& ui);
 // As if path had been chosen in the open dialog; relative paths are made whole.
 void deck_open_path(const deck_ui& ui, const std::string& path);
 void deck_play(const deck_ui& ui);
+// "Rip to ???": the selected movie (line 0 when none) as a WebM file.
+void deck_rip(const deck_ui& ui);
+// "Movies.tre", line 2 -> "Movies-2.webm".
+std::string rip_file_name(const std::string& archive, int line);
 // Every command of the dialog; those without a handler are ignored.
 void deck_command(const deck_ui& ui, int id);

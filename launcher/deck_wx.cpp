@@ -12,8 +12,12 @@
 #include <wx/image.h>
 #include <wx/listbox.h>
 #include <wx/msgdlg.h>
+#include <wx/progdlg.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/utils.h>
+
+#include <thread>
 
 #include <cstdio>
 #include <cstring>
@@ -65,6 +69,8 @@ class deck_dialog : public wxDialog {
         SetIcons(icons);
 
         ui = {add_line, delete_line, selected_line, select_line, message, choose_file, start, this};
+        ui.choose_save_file = choose_save_file;
+        ui.run_export = run_export;
         Bind(wxEVT_BUTTON, &deck_dialog::on_button, this);
         Bind(wxEVT_CHAR_HOOK, &deck_dialog::on_key, this);
         deck_start(ui, find_player_path(current_directory(), own_directory(), is_program));
@@ -139,6 +145,33 @@ class deck_dialog : public wxDialog {
         if (dialog.ShowModal() != wxID_OK) return false;
         *path = std::string(dialog.GetPath().fn_str());
         return true;
+    }
+    static bool choose_save_file(void* context, const deck_save_request& request,
+                                 std::string* path) {
+        wxString wildcard = wxString::FromUTF8(request.filter.label) + "|" +
+                            wxString::FromUTF8(request.filter.pattern);
+        wxFileDialog dialog(&of(context), wxString::FromUTF8(request.title),
+                            wxString::FromUTF8(request.folder), wxString::FromUTF8(request.name),
+                            wildcard, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+        if (dialog.ShowModal() != wxID_OK) return false;
+        *path = std::string(dialog.GetPath().fn_str());
+        return true;
+    }
+    // The export runs on a thread of its own; this loop keeps the dialogs
+    // drawn and answering (Update dispatches their events) until it ends.
+    static void run_export(void* context, deck_export* job) {
+        constexpr int steps = 1000;
+        wxProgressDialog progress(
+            "Ripping",
+            "Saving " + wxString::FromUTF8(job->title) + " as\n" + to_wx(job->out_path.c_str()),
+            steps, &of(context), wxPD_APP_MODAL | wxPD_CAN_ABORT | wxPD_ELAPSED_TIME);
+        std::thread worker(deck_run_export, job);
+        while (!job->finished) {
+            int done = std::min(steps - 1, int(job->fraction * steps));
+            if (!job->cancel && !progress.Update(done)) job->cancel = true;
+            wxMilliSleep(40);
+        }
+        worker.join();
     }
     static bool start(void*, const std::string& program, const std::vector<std::string>& args) {
         return start_program(program, args);

@@ -6,6 +6,8 @@ add_library(reeldeck_logic STATIC
   ${CMAKE_CURRENT_LIST_DIR}/platform/process.cpp)
 target_include_directories(reeldeck_logic PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(reeldeck_logic PUBLIC reelscan)
+# "Rip to ???" runs the rip library's WebM export in the launcher's process.
+target_link_libraries(reeldeck_logic PUBLIC reelrip_core)
 
 find_package(wxWidgets REQUIRED COMPONENTS core base)
 include(${wxWidgets_USE_FILE})

@@ -1,5 +1,6 @@
 #include "reelrip_cli.h"
 
+#include "export_webm.h"
 #include "rip.h"
 #include "scanner.h"
 
@@ -7,9 +8,12 @@
 #include <string>
 #include <vector>
 
-const char rip_usage_text[] = "usage: reelrip FILE [-offset N] [-i] -o DIR\n"
-                              "       reelrip --list FILE\n"
-                              "       reelrip --all FILE [-i] -o DIR\n";
+const char rip_usage_text[] =
+    "usage: reelrip FILE [-offset N] [-i] -o DIR\n"
+    "       reelrip --list FILE\n"
+    "       reelrip --all FILE [-i] -o DIR\n"
+    "       reelrip FILE [-offset N] [-i] -o OUT.webm [--crf N] [--quiet]\n"
+    "       reelrip --all FILE [-i] -o DIR --webm [--crf N] [--quiet]\n";
 
 // Decimal with an optional sign, nothing else; values are kept wide so that
 // an offset beyond 32 bits is refused later as nothing playable.
@@ -52,6 +56,16 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
             }
             options->mode = mode;
             mode_given = true;
+        } else if (word == "--webm" || word == "--quiet") {
+            (word == "--webm" ? options->webm : options->quiet) = true;
+        } else if (word == "--crf") {
+            int64_t crf = -1;
+            if (i + 1 >= argc || !parse_number(argv[i + 1], &crf) || crf < 0 || crf > 63) {
+                *error = "--crf needs a number from 0 to 63";
+                return false;
+            }
+            options->crf = int32_t(crf);
+            ++i;
         } else if (word == "-i") {
             options->interlaced = true;
         } else if (word == "-offset" || word == "-o") {
@@ -91,6 +105,15 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
     }
     if (!out_given || options->out_dir.empty()) {
         *error = "missing -o DIR";
+        return false;
+    }
+    if (options->mode == rip_one && options->webm) {
+        *error = "--webm is for --all; one movie is written as WebM when OUT ends in .webm";
+        return false;
+    }
+    if (options->mode == rip_one) options->webm = is_webm_path(options->out_dir);
+    if (!options->webm && (options->crf >= 0 || options->quiet)) {
+        *error = "--crf and --quiet apply to WebM output only";
         return false;
     }
     return true;
@@ -208,9 +231,9 @@ int run_reelrip(int argc, const char* const* argv, FILE* out, FILE* err) {
     case rip_list:
         return list_movies(options, out, err);
     case rip_every:
-        return rip_every_movie(options, err);
+        return options.webm ? rip_every_webm(options, err) : rip_every_movie(options, err);
     case rip_one:
         break;
     }
-    return rip_one_movie(options, err);
+    return options.webm ? rip_one_webm(options, err) : rip_one_movie(options, err);
 }

@@ -2,6 +2,10 @@
 //   reelrip FILE [-offset N] [-i] -o DIR   one movie into DIR
 //   reelrip --list FILE                    the launcher's movie list
 //   reelrip --all FILE [-i] -o DIR         every listed movie into DIR/NNN
+//   reelrip FILE [-offset N] [-i] -o OUT.webm [--crf N] [--quiet]
+//                                          one movie as a WebM video
+//   reelrip --all FILE [-i] -o DIR --webm [--crf N] [--quiet]
+//                                          every listed movie into DIR/NNN.webm
 #pragma once
 
 #include <cstdint>
@@ -16,7 +20,15 @@ struct rip_options {
     std::string out_dir;
     int64_t offset = 0;
     bool interlaced = false;
+    // WebM output: one movie's OUT ends in ".webm", or --all with --webm.
+    bool webm = false;
+    int32_t crf = -1; // -1: the export's default
+    bool quiet = false;
 };
+
+// The WebM runs of run_reelrip (webm_cli.cpp).
+int rip_one_webm(const rip_options& options, FILE* err);
+int rip_every_webm(const rip_options& options, FILE* err);
 
 // False with a one-line reason in error when the words are not a valid call.
 bool parse_rip_options(int argc, const char* const* argv, rip_options* options, std::string* error);

@@ -3,6 +3,8 @@
 #include "archive_writer.h"
 #include "bytes.h"
 #include "demo_archive.h"
+#include "form_writer.h"
+#include "rip.h"
 #include "run_program.h"
 
 #include <chrono>
@@ -444,6 +446,78 @@ TEST(DeckEndToEnd, UnreadableArchiveShowsErrorThenWarningAndEnterCloses) {
     x.run({"xdotool", "windowfocus", window});
     keys(x, {"Return"});
     int status = -1;
+    ASSERT_TRUE(ended(deck, 30, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(DeckEndToEnd, RipToSavesTheMovieAsWebmAndCancelLeavesNoFile) {
+    SKIP_WITHOUT_X_TOOLS();
+    if (!on_path("vpxdec") || !on_path("mkvextract"))
+        GTEST_SKIP() << "vpx-tools or mkvtoolnix is missing (scripts/setup installs them)";
+    constexpr int rip_button[4] = {23, 79, 50, 10};
+    constexpr int exit_button[4] = {89, 126, 50, 14};
+    x_session x;
+    std::string dir = scratch_dir("deck rip");
+    std::vector<int32_t> movies;
+    std::string archive = write_archive(dir + "/Movies.tre", &movies);
+    ASSERT_TRUE(write_file(dir + "/long.tgv", make_form_busy_movie(60)));
+    pid_t deck = -1;
+    std::string window;
+    ASSERT_TRUE(x.launch({archive}, dir, caption_pattern, &deck, &window));
+    window_size size = geometry(x, window);
+
+    // Saves under a typed name; the chooser offers the archive's folder.
+    auto rip_as = [&](const std::string& name) {
+        x.run({"xdotool", "windowfocus", window});
+        click(x, window, size, rip_button[0], rip_button[1], rip_button[2], rip_button[3]);
+        std::string chooser = x.find_window("^Rip to$");
+        ASSERT_FALSE(chooser.empty());
+        x.run({"xdotool", "windowfocus", chooser});
+        keys(x, {"ctrl+a"});
+        x.run({"xdotool", "type", "--delay", "20", name});
+        keys(x, {"Return"});
+    };
+    // Nothing selected: the first movie, at the zoom list's "2x interlaced".
+    rip_as(dir + "/saved.webm");
+    std::string saved = x.find_window("^Saved$");
+    ASSERT_FALSE(saved.empty()) << "no message after the export";
+    x.run({"xdotool", "windowfocus", saved});
+    keys(x, {"Return"});
+    ASSERT_TRUE(std::filesystem::exists(dir + "/saved.webm"));
+    EXPECT_NE(x.run({"mkvinfo", dir + "/saved.webm"}).find("Title: Movies.tre, movie 1"),
+              std::string::npos);
+    // Every picture of the movie decodes back at the doubled size.
+    x.run({"mkvextract", dir + "/saved.webm", "tracks", "0:" + dir + "/saved.ivf"});
+    x.run({"vpxdec", "--i420", "-o", dir + "/saved.yuv", dir + "/saved.ivf"});
+    rip_request request;
+    request.path = archive;
+    request.offset = movies[0];
+    request.interlaced = true;
+    ripped_movie ripped = rip_to_memory(request);
+    ASSERT_EQ(ripped.info.width, 640);
+    const uintmax_t picture_bytes = 640 * 330 * 3 / 2;
+    EXPECT_EQ(std::filesystem::file_size(dir + "/saved.yuv"),
+              picture_bytes * uintmax_t(ripped.pictures()));
+
+    // The long single movie, cancelled as soon as its progress shows.
+    click(x, window, size, exit_button[0], exit_button[1], exit_button[2], exit_button[3]);
+    int status = -1;
+    ASSERT_TRUE(ended(deck, 30, &status));
+    ASSERT_TRUE(x.launch({dir + "/long.tgv"}, dir, caption_pattern, &deck, &window));
+    size = geometry(x, window);
+    rip_as(dir + "/cancelled.webm");
+    std::string progress = x.find_window("^Ripping$");
+    ASSERT_FALSE(progress.empty());
+    x.run({"xdotool", "windowfocus", progress});
+    keys(x, {"Escape"});
+    EXPECT_TRUE(eventually([&] {
+        return x.run({"xdotool", "search", "--onlyvisible", "--name", "^Ripping$"}) == "";
+    }));
+    EXPECT_EQ(x.run({"xdotool", "search", "--onlyvisible", "--name", "^(Saved|Error)$"}), "");
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find("cancelled"), std::string::npos)
+            << entry.path();
+    click(x, window, size, exit_button[0], exit_button[1], exit_button[2], exit_button[3]);
     ASSERT_TRUE(ended(deck, 30, &status));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }

@@ -56,3 +56,8 @@ std::vector<uint8_t> pack_form_image(const std::vector<uint8_t>& image);
 // The opcode block (count, left and right tables, bits) for a list of
 // opcodes 0..21; the tree is built from their frequencies.
 std::vector<uint8_t> encode_form_opcodes(const std::vector<uint8_t>& opcodes);
+
+// A long movie of 160 x 100 pictures that change everywhere in every frame
+// and a square-wave sound: slow to export on any machine, for tests that
+// interrupt an export.
+std::vector<uint8_t> make_form_busy_movie(int seconds);

@@ -1,0 +1,133 @@
+// WebM export throughput per demo movie, plain and "2x interlaced", in
+// seconds of movie per second of work, with the file's bytes per movie-second
+// and the encoder's luma PSNR at the default quality. The reference is the
+// same movie ripped without output (read, decode, RGB conversion).
+#include "export_webm.h"
+#include "form_writer.h"
+#include "riff_writer.h"
+#include "schl_writer.h"
+#include "sead_writer.h"
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+struct demo {
+    const char* name;
+    std::vector<uint8_t> (*make)();
+};
+
+const demo demos[] = {
+    {"form0", [] { return make_form_demo_movie(0); }},
+    {"form1", [] { return make_form_demo_movie(1); }},
+    {"form2", [] { return make_form_demo_movie(2); }},
+    {"riff", make_riff_demo_movie},
+    {"sead", make_sead_demo_movie},
+    {"schl0", [] { return make_schl_demo_movie(0); }},
+    {"schl1", [] { return make_schl_demo_movie(1); }},
+    {"schl2", [] { return make_schl_demo_movie(2); }},
+};
+
+// CPU seconds of the whole process (all its threads): on a shared machine
+// the wall clock also counts other people's work.
+double process_cpu_seconds() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct movie_file {
+    std::string path;
+    double seconds = 0;
+    double reference_rate = 0; // movie seconds per second without output
+};
+
+const movie_file& movie(int index) {
+    static movie_file files[std::size(demos)];
+    movie_file& m = files[index];
+    if (!m.path.empty()) return m;
+    m.path = std::filesystem::temp_directory_path().string() + "/bench_webm_" +
+             std::to_string(getpid()) + "_" + demos[index].name;
+    std::vector<uint8_t> bytes = demos[index].make();
+    FILE* f = fopen(m.path.c_str(), "wb");
+    if (f) {
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+    rip_request request;
+    request.path = m.path;
+    int64_t frames = 0;
+    auto count = [&](const rip_slot& s) {
+        frames += s.frames;
+        benchmark::DoNotOptimize(s.rgb);
+        return true;
+    };
+    int runs = 0;
+    auto start = std::chrono::steady_clock::now();
+    while (runs < 3 || seconds_since(start) < 0.3) {
+        rip_movie(request, nullptr, count);
+        ++runs;
+    }
+    m.seconds = double(frames) / runs / 22050.0;
+    m.reference_rate = m.seconds * runs / seconds_since(start);
+    return m;
+}
+
+void webm_export(benchmark::State& state) {
+    const movie_file& m = movie(int(state.range(0)));
+    rip_request request;
+    request.path = m.path;
+    request.interlaced = state.range(1) != 0;
+    const std::string out = m.path + ".webm";
+
+    // One measured run for the size and the quality, outside the timing.
+    webm_options options;
+    options.measure_psnr = true;
+    webm_summary summary;
+    if (rip_to_webm(request, out, options, &summary) != rip_done) {
+        state.SkipWithError(summary.error.c_str());
+        return;
+    }
+    options.measure_psnr = false;
+    const double cpu_start = process_cpu_seconds();
+    auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        webm_summary s;
+        if (rip_to_webm(request, out, options, &s) != rip_done)
+            state.SkipWithError("export failed");
+    }
+    const double rate = m.seconds * double(state.iterations()) / seconds_since(start);
+    state.counters["movie_s_per_s"] = rate;
+    state.counters["movie_s_per_cpu_s"] =
+        m.seconds * double(state.iterations()) / (process_cpu_seconds() - cpu_start);
+    state.counters["vs_no_output"] = rate / m.reference_rate;
+    state.counters["bytes_per_movie_s"] = double(summary.bytes) / summary.seconds();
+    state.counters["psnr_y_db"] = summary.psnr_y;
+    state.SetLabel(demos[state.range(0)].name);
+    std::filesystem::remove(out);
+}
+BENCHMARK(webm_export)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, int(std::size(demos)) - 1, 1), {0, 1}})
+    ->ArgNames({"movie", "interlaced"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(1.0);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    for (size_t i = 0; i < std::size(demos); ++i) std::filesystem::remove(movie(int(i)).path);
+    return 0;
+}

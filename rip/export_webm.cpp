@@ -1,0 +1,420 @@
+#include "export_webm.h"
+
+#include "rip_files.h"
+#include "webm_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <opus/opus.h>
+#include <soxr.h>
+#include <vpx/vp8cx.h>
+#include <vpx/vpx_encoder.h>
+
+namespace {
+
+constexpr int32_t movie_rate = 22050;
+constexpr int32_t opus_rate = 48000;
+constexpr int32_t opus_frame = 960; // 20 ms, the usual Opus packet
+constexpr int64_t ns_per_ms = 1000000;
+
+// Fixed-point BT.601 studio-range coefficients (16 fractional bits).
+constexpr int32_t fix(double v) {
+    return int32_t(v * 65536.0 + (v < 0 ? -0.5 : 0.5));
+}
+constexpr double luma_scale = 219.0 / 255.0;
+constexpr double chroma_scale = 224.0 / 255.0;
+constexpr int32_t y_r = fix(0.299 * luma_scale), y_g = fix(0.587 * luma_scale),
+                  y_b = fix(0.114 * luma_scale);
+// The middle term of each chroma row is what makes grey exactly 128.
+constexpr int32_t u_r = fix(-0.168736 * chroma_scale), u_b = fix(0.5 * chroma_scale),
+                  u_g = -u_r - u_b;
+constexpr int32_t v_r = fix(0.5 * chroma_scale), v_b = fix(-0.081312 * chroma_scale),
+                  v_g = -v_r - v_b;
+
+uint8_t clamp_byte(int32_t v) {
+    return uint8_t(std::clamp(v, 0, 255));
+}
+
+// A picture's time on the movie's sound clock, in whole milliseconds (the
+// file's time unit).
+int64_t frame_ms(int64_t sample_frame) {
+    return (sample_frame * 1000 + movie_rate / 2) / movie_rate;
+}
+
+struct picture_coder {
+    vpx_codec_ctx_t codec;
+    bool open = false;
+    vpx_image_t image;
+    bool image_made = false;
+    // The last picture handed out, coded once the next one tells its duration.
+    bool pending = false;
+    int64_t pending_start = 0;
+    int32_t pictures = 0;
+    double luma_error = 0; // summed squared error and samples, with measure_psnr
+    double luma_samples = 0;
+};
+
+struct sound_coder {
+    OpusEncoder* opus = nullptr;
+    soxr_t soxr = nullptr;
+    int32_t channels = 1;
+    int32_t pre_skip = 0;
+    std::vector<uint8_t> carry;   // bytes of a sample frame not yet complete
+    std::vector<float> input;     // one slot's sound at 22050 Hz
+    std::vector<float> resampled; // 48 kHz sample frames not yet coded
+    std::vector<float> output;    // soxr's output buffer
+    int64_t frames_coded = 0;     // 48 kHz sample frames given to Opus
+    int64_t packets = 0;
+    std::vector<uint8_t> held; // the newest packet: the last one gets the end trimming
+    bool holding = false;
+    int64_t held_time_ns = 0;
+};
+
+struct exporter {
+    webm_output out;
+    picture_coder picture;
+    sound_coder sound;
+    rip_movie_info info;
+    int64_t sample_frames = 0;
+    std::string error;
+};
+
+bool fail(exporter* e, const std::string& why) {
+    if (e->error.empty()) e->error = why;
+    return false;
+}
+
+bool take_video_packets(exporter* e) {
+    vpx_codec_iter_t iter = nullptr;
+    while (const vpx_codec_cx_pkt_t* p = vpx_codec_get_cx_data(&e->picture.codec, &iter)) {
+        if (p->kind == VPX_CODEC_PSNR_PKT) {
+            e->picture.luma_error += double(p->data.psnr.sse[1]);
+            e->picture.luma_samples += double(p->data.psnr.samples[1]);
+        }
+        if (p->kind != VPX_CODEC_CX_FRAME_PKT) continue;
+        const int64_t time_ns = frame_ms(p->data.frame.pts) * ns_per_ms;
+        if (!webm_add(&e->out, webm_video, time_ns, static_cast<const uint8_t*>(p->data.frame.buf),
+                      p->data.frame.sz, (p->data.frame.flags & VPX_FRAME_IS_KEY) != 0))
+            return fail(e, e->out.error);
+    }
+    return true;
+}
+
+bool code_picture(exporter* e, vpx_image_t* image, int64_t start, int64_t duration) {
+    picture_coder& c = e->picture;
+    if (vpx_codec_encode(&c.codec, image, start,
+                         static_cast<unsigned long>(std::max<int64_t>(duration, 1)), 0,
+                         VPX_DL_REALTIME) != VPX_CODEC_OK) {
+        const char* detail = vpx_codec_error_detail(&c.codec);
+        return fail(e, std::string("the VP9 encoder failed: ") + vpx_codec_error(&c.codec) +
+                           (detail ? std::string(" (") + detail + ")" : ""));
+    }
+    return take_video_packets(e);
+}
+
+bool open_picture_coder(exporter* e, int32_t crf, bool measure_psnr) {
+    picture_coder& c = e->picture;
+    vpx_codec_enc_cfg_t cfg;
+    if (vpx_codec_enc_config_default(vpx_codec_vp9_cx(), &cfg, 0) != VPX_CODEC_OK)
+        return fail(e, "the VP9 encoder cannot be set up");
+    cfg.g_w = unsigned(e->info.width);
+    cfg.g_h = unsigned(e->info.height);
+    // Timestamps are the movie's sound sample frames.
+    cfg.g_timebase = {1, movie_rate};
+    // The real-time deadline at speed 6 codes about three times faster than
+    // the good-quality one at its fastest (5) for a few percent more bytes at
+    // the same quality; no look-ahead, so each picture leaves at once.
+    cfg.g_threads = 2;
+    cfg.g_lag_in_frames = 0;
+    cfg.rc_end_usage = VPX_Q;
+    cfg.rc_min_quantizer = 0;
+    cfg.rc_max_quantizer = 63;
+    // A key frame (and so a cue) at least every 5 s at the usual 15 pictures a second.
+    cfg.kf_max_dist = 75;
+    if (vpx_codec_enc_init(&c.codec, vpx_codec_vp9_cx(), &cfg,
+                           measure_psnr ? VPX_CODEC_USE_PSNR : 0) != VPX_CODEC_OK)
+        return fail(e, "the VP9 encoder cannot be set up");
+    c.open = true;
+    vpx_codec_control(&c.codec, VP8E_SET_CPUUSED, 6);
+    vpx_codec_control(&c.codec, VP8E_SET_CQ_LEVEL, unsigned(crf));
+    vpx_codec_control(&c.codec, VP9E_SET_ROW_MT, 1u);
+    vpx_codec_control(&c.codec, VP9E_SET_TILE_COLUMNS, 1);
+    vpx_codec_control(&c.codec, VP9E_SET_COLOR_SPACE, int(VPX_CS_BT_601));
+    vpx_codec_control(&c.codec, VP9E_SET_COLOR_RANGE, int(VPX_CR_STUDIO_RANGE));
+    if (!vpx_img_alloc(&c.image, VPX_IMG_FMT_I420, unsigned(e->info.width),
+                       unsigned(e->info.height), 16))
+        return fail(e, "out of memory for a picture");
+    c.image_made = true;
+    return true;
+}
+
+void put_le(std::vector<uint8_t>* out, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out->push_back(uint8_t(v >> (8 * i)));
+}
+
+bool open_sound_coder(exporter* e, webm_setup* setup) {
+    sound_coder& s = e->sound;
+    s.channels = e->info.channels();
+    int error = 0;
+    s.opus = opus_encoder_create(opus_rate, s.channels, OPUS_APPLICATION_AUDIO, &error);
+    if (!s.opus) return fail(e, std::string("the Opus encoder failed: ") + opus_strerror(error));
+    opus_encoder_ctl(s.opus, OPUS_SET_BITRATE(32000 + 32000 * s.channels));
+    opus_int32 lookahead = 0;
+    opus_encoder_ctl(s.opus, OPUS_GET_LOOKAHEAD(&lookahead));
+    s.pre_skip = lookahead;
+
+    soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    soxr_error_t soxr_error = nullptr;
+    s.soxr = soxr_create(movie_rate, opus_rate, unsigned(s.channels), &soxr_error, &io, &quality,
+                         nullptr);
+    if (!s.soxr) return fail(e, std::string("the resampler failed: ") + soxr_error);
+
+    // The Ogg Opus identification header, which Matroska keeps as the
+    // track's private data.
+    std::vector<uint8_t> head = {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 1, uint8_t(s.channels)};
+    put_le(&head, uint32_t(s.pre_skip), 2);
+    put_le(&head, uint32_t(movie_rate), 4);
+    put_le(&head, 0, 2); // output gain
+    head.push_back(0);   // mono or stereo, no channel table
+    setup->channels = s.channels;
+    setup->opus_head = head;
+    setup->codec_delay_ns = int64_t(s.pre_skip) * 1000000000 / opus_rate;
+    return true;
+}
+
+bool send_held_packet(exporter* e, int64_t discard_padding_ns) {
+    sound_coder& s = e->sound;
+    if (!s.holding) return true;
+    s.holding = false;
+    if (!webm_add(&e->out, webm_sound, s.held_time_ns, s.held.data(), s.held.size(), true,
+                  discard_padding_ns))
+        return fail(e, e->out.error);
+    return true;
+}
+
+// Codes every whole 20 ms frame of the resampled sound.
+bool code_sound_frames(exporter* e) {
+    sound_coder& s = e->sound;
+    const size_t frame_values = size_t(opus_frame) * size_t(s.channels);
+    size_t used = 0;
+    uint8_t packet[4000];
+    while (s.resampled.size() - used >= frame_values) {
+        opus_int32 n =
+            opus_encode_float(s.opus, s.resampled.data() + used, opus_frame, packet, sizeof packet);
+        if (n < 0) return fail(e, std::string("the Opus encoder failed: ") + opus_strerror(n));
+        used += frame_values;
+        if (!send_held_packet(e, 0)) return false;
+        s.held.assign(packet, packet + n);
+        s.holding = true;
+        s.held_time_ns = s.packets * 20 * ns_per_ms;
+        ++s.packets;
+        s.frames_coded += opus_frame;
+    }
+    s.resampled.erase(s.resampled.begin(), s.resampled.begin() + long(used));
+    return true;
+}
+
+bool resample(exporter* e, const float* in, size_t frames) {
+    sound_coder& s = e->sound;
+    const size_t room = frames * 3 + 1024;
+    s.output.resize(room * size_t(s.channels));
+    // A null input flushes what the filter still holds.
+    for (;;) {
+        size_t taken = 0, made = 0;
+        soxr_error_t error =
+            soxr_process(s.soxr, in, in ? frames : 0, &taken, s.output.data(), room, &made);
+        if (error) return fail(e, std::string("the resampler failed: ") + error);
+        s.resampled.insert(s.resampled.end(), s.output.begin(),
+                           s.output.begin() + long(made * size_t(s.channels)));
+        if (in) {
+            in += taken * size_t(s.channels);
+            frames -= taken;
+            if (frames == 0) break;
+        } else if (made == 0) {
+            break;
+        }
+    }
+    return code_sound_frames(e);
+}
+
+bool add_sound(exporter* e, const uint8_t* pcm, int32_t bytes) {
+    sound_coder& s = e->sound;
+    const size_t frame_bytes = size_t(2 * s.channels);
+    // A slot with a part of a sample frame leaves it for the next one, as the
+    // WAV export does.
+    s.carry.insert(s.carry.end(), pcm, pcm + bytes);
+    const size_t frames = s.carry.size() / frame_bytes;
+    if (frames == 0) return true;
+    s.input.resize(frames * size_t(s.channels));
+    for (size_t i = 0; i < s.input.size(); ++i)
+        s.input[i] = float(int16_t(uint16_t(s.carry[2 * i] | s.carry[2 * i + 1] << 8))) / 32768.0f;
+    s.carry.erase(s.carry.begin(), s.carry.begin() + long(frames * frame_bytes));
+    e->sample_frames += int64_t(frames);
+    return resample(e, s.input.data(), frames);
+}
+
+// Flushes the resampler, makes the 48 kHz sound exactly as long as the
+// movie's, and trims the decoder's output to it through the last packet's
+// discard padding.
+bool finish_sound(exporter* e) {
+    sound_coder& s = e->sound;
+    if (!resample(e, nullptr, 0)) return false;
+    const int64_t wanted = (e->sample_frames * opus_rate + movie_rate / 2) / movie_rate;
+    if (wanted == 0) return true;
+    const int64_t have = s.frames_coded + int64_t(s.resampled.size()) / s.channels;
+    if (have > wanted)
+        s.resampled.resize(size_t(std::max<int64_t>(wanted - s.frames_coded, 0) * s.channels));
+    // Decoders drop pre_skip samples first, so that much more is coded; the
+    // rest of the last packet is silence.
+    const int64_t needed = std::max(wanted + s.pre_skip, s.frames_coded);
+    const int64_t coded = (needed + opus_frame - 1) / opus_frame * opus_frame;
+    s.resampled.resize(size_t(coded - s.frames_coded) * size_t(s.channels), 0.0f);
+    if (!code_sound_frames(e)) return false;
+    const int64_t padding = s.frames_coded - s.pre_skip - wanted;
+    return send_held_packet(e, (padding * 1000000000 + opus_rate / 2) / opus_rate);
+}
+
+void close_coders(exporter* e) {
+    if (e->picture.open) vpx_codec_destroy(&e->picture.codec);
+    if (e->picture.image_made) vpx_img_free(&e->picture.image);
+    e->picture.open = e->picture.image_made = false;
+    if (e->sound.opus) opus_encoder_destroy(e->sound.opus);
+    if (e->sound.soxr) soxr_delete(e->sound.soxr);
+    e->sound.opus = nullptr;
+    e->sound.soxr = nullptr;
+}
+
+double progress_fraction(const rip_request& request, int64_t movie_end) {
+    if (!movie_file) return 0;
+    const int64_t end = movie_end > request.offset ? movie_end : int64_t(file_size);
+    const int64_t at = int64_t(ftello(movie_file)) - request.offset;
+    if (end <= request.offset) return 0;
+    return std::clamp(double(at) / double(end - request.offset), 0.0, 1.0);
+}
+
+} // namespace
+
+void rgb_to_i420(const uint8_t* rgb, int32_t width, int32_t height, uint8_t* y, int32_t y_stride,
+                 uint8_t* u, uint8_t* v, int32_t uv_stride) {
+    for (int32_t row = 0; row < height; ++row) {
+        const uint8_t* p = rgb + size_t(row) * size_t(width) * 3;
+        uint8_t* out = y + size_t(row) * size_t(y_stride);
+        for (int32_t x = 0; x < width; ++x, p += 3)
+            out[x] = uint8_t((y_r * p[0] + y_g * p[1] + y_b * p[2] + (16 << 16) + 32768) >> 16);
+    }
+    for (int32_t cy = 0; cy < (height + 1) / 2; ++cy) {
+        const int32_t r0 = 2 * cy, r1 = std::min(2 * cy + 1, height - 1);
+        for (int32_t cx = 0; cx < (width + 1) / 2; ++cx) {
+            const int32_t c0 = 2 * cx, c1 = std::min(2 * cx + 1, width - 1);
+            int32_t r = 0, g = 0, b = 0;
+            for (int32_t row : {r0, r1})
+                for (int32_t col : {c0, c1}) {
+                    const uint8_t* p = rgb + (size_t(row) * size_t(width) + size_t(col)) * 3;
+                    r += p[0];
+                    g += p[1];
+                    b += p[2];
+                }
+            // The sums are of four pixels: two more bits to shift away.
+            const int32_t half = 1 << 17;
+            u[size_t(cy) * size_t(uv_stride) + size_t(cx)] =
+                clamp_byte(((u_r * r + u_g * g + u_b * b + half) >> 18) + 128);
+            v[size_t(cy) * size_t(uv_stride) + size_t(cx)] =
+                clamp_byte(((v_r * r + v_g * g + v_b * b + half) >> 18) + 128);
+        }
+    }
+}
+
+bool is_webm_path(const std::string& path) {
+    if (path.size() < 5) return false;
+    std::string end = path.substr(path.size() - 5);
+    for (char& c : end) c = char(tolower(static_cast<unsigned char>(c)));
+    return end == ".webm";
+}
+
+rip_status rip_to_webm(const rip_request& request, const std::string& path,
+                       const webm_options& options, webm_summary* summary) {
+    *summary = {};
+    exporter e;
+    const std::string temp = temporary_name(path);
+    bool caller_stopped = false;
+
+    auto begin = [&](const rip_movie_info& info) {
+        e.info = info;
+        summary->info = info;
+        webm_setup setup;
+        setup.title = options.title;
+        if (info.width > 0 && info.height > 0) {
+            setup.width = info.width;
+            setup.height = info.height;
+            if (!open_picture_coder(&e, std::clamp(options.crf, 0, 63), options.measure_psnr))
+                return false;
+        }
+        if (!open_sound_coder(&e, &setup)) return false;
+        if (!webm_open(&e.out, temp, setup)) return fail(&e, e.out.error);
+        return true;
+    };
+    auto slot = [&](const rip_slot& s) {
+        picture_coder& c = e.picture;
+        if (s.has_picture) {
+            // A picture due in the same millisecond as the one waiting
+            // replaces it: the file's clock cannot show both.
+            if (c.pending && frame_ms(s.start_frame) > frame_ms(c.pending_start)) {
+                if (!code_picture(&e, &c.image, c.pending_start, s.start_frame - c.pending_start))
+                    return false;
+                ++c.pictures;
+            }
+            rgb_to_i420(s.rgb, e.info.width, e.info.height, c.image.planes[0], c.image.stride[0],
+                        c.image.planes[1], c.image.planes[2], c.image.stride[1]);
+            c.pending = true;
+            c.pending_start = s.start_frame;
+        }
+        if (!add_sound(&e, s.pcm, s.pcm_bytes)) return false;
+        if (options.progress) {
+            webm_progress p;
+            p.fraction = progress_fraction(request, options.movie_end);
+            p.movie_seconds = double(e.sample_frames) / movie_rate;
+            if (!options.progress(p)) {
+                caller_stopped = true;
+                return false;
+            }
+        }
+        return true;
+    };
+
+    rip_status status = rip_movie(request, begin, slot);
+    bool ok = status == rip_done;
+    if (ok && e.picture.pending) {
+        picture_coder& c = e.picture;
+        ok = code_picture(&e, &c.image, c.pending_start, e.sample_frames - c.pending_start) &&
+             code_picture(&e, nullptr, 0, 0);
+        if (ok) ++c.pictures;
+    }
+    if (ok) ok = finish_sound(&e);
+    const double seconds = std::max(double(e.sample_frames) / movie_rate,
+                                    double(frame_ms(e.picture.pending_start) + 1) / 1000.0);
+    if (ok)
+        ok = webm_finish(&e.out,
+                         e.picture.pictures > 0 ? seconds : double(e.sample_frames) / movie_rate);
+    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+        e.error = "cannot write " + path + ": " + strerror(errno);
+        ok = false;
+    }
+    if (!e.out.error.empty() && e.error.empty()) e.error = e.out.error;
+    webm_close(&e.out);
+    close_coders(&e);
+    summary->pictures = e.picture.pictures;
+    summary->sample_frames = e.sample_frames;
+    summary->bytes = e.out.bytes;
+    if (e.picture.luma_error > 0)
+        summary->psnr_y =
+            10 * std::log10(255.0 * 255.0 * e.picture.luma_samples / e.picture.luma_error);
+    if (ok) return rip_done;
+    remove(temp.c_str());
+    if (status != rip_done && status != rip_stopped) return status;
+    summary->error = caller_stopped ? std::string("stopped") : e.error;
+    return rip_stopped;
+}
