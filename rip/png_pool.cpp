@@ -5,6 +5,7 @@
 
 png_pool::png_pool(int32_t threads) {
     if (threads < 1) threads = int32_t(std::max(1u, std::thread::hardware_concurrency()));
+    threads = std::min(threads, 64);
     // Two buffers a thread: one being compressed, one queued behind it.
     for (int32_t i = 0; i < 2 * threads; ++i) spare_.push_back(std::make_unique<job>());
     for (int32_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
