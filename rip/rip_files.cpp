@@ -79,8 +79,8 @@ static thread_local png_scratch scratch;
 
 // libpng writes the signature, header and palette and frames the chunks; the
 // image data is compressed by libdeflate, which libpng cannot use itself: at
-// its level 2 it is 1.5-3 times as fast as zlib's fastest level and makes
-// 10-25% fewer bytes on the demo movies' pictures. Rows carry no
+// its level 2 it is 1.2-1.8 times as fast as zlib's fastest level and makes
+// 15-25% fewer bytes on the demo movies' pictures. Rows carry no
 // filter: on these pictures filters cost more time than they save bytes.
 // Only plain data lives in this frame: libpng's errors leave it by longjmp.
 static bool write_png_chunks(const png_picture& picture, int32_t palette_size, const uint8_t* data,
