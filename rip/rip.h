@@ -22,6 +22,12 @@ struct rip_request {
     // Point DecompressXD and DrawFrameXD at the codec library, as the player
     // does; false leaves whatever the caller has set (tests of the fallback).
     bool bind_codec_library = true;
+    // Hand out pictures of the 8-bit kinds as palette indices and colours
+    // (rip_slot::indices, colors) instead of RGB; rgb is then null for them.
+    bool indexed_pictures = false;
+    // Threads that compress and write pictures in rip_to_directory; 0: one
+    // per core.
+    int32_t threads = 0;
 };
 
 struct rip_movie_info {
@@ -40,6 +46,11 @@ struct rip_slot {
     int32_t number = 0;
     bool has_picture = false;
     const uint8_t* rgb = nullptr; // width * height * 3 bytes, top row first; valid during the call
+    // With indexed_pictures, for the 8-bit kinds: width * height palette
+    // indices, top row first, and the 256 colours in force (R, G, B each),
+    // which give exactly the RGB picture; valid during the call.
+    const uint8_t* indices = nullptr;
+    const uint8_t* colors = nullptr;
     const uint8_t* pcm = nullptr; // pcm_bytes of signed 16-bit little-endian sound
     int32_t pcm_bytes = 0;
     int64_t start_frame = 0; // sample frames of sound before this slot

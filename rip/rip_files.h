@@ -13,6 +13,23 @@ bool write_png_rgb(const std::string& path, int32_t width, int32_t height, const
 bool encode_png_rgb(int32_t width, int32_t height, const uint8_t* rgb, std::vector<uint8_t>* out,
                     bool fast = false);
 
+// One picture for a PNG file: 8-bit RGB, or palette indices and their
+// colours, written as an indexed PNG that gives exactly the same RGB.
+struct png_picture {
+    int32_t width = 0;
+    int32_t height = 0;
+    const uint8_t* rgb = nullptr;     // width * height * 3
+    const uint8_t* indices = nullptr; // width * height, when rgb is null
+    const uint8_t* colors = nullptr;  // 256 colours, R, G, B each
+};
+bool encode_png(const png_picture& picture, std::vector<uint8_t>* out);
+
+// Writes size bytes to path whole, through a temporary name. On failure
+// nothing is left behind and error (when given) reads "cannot write PATH:
+// reason".
+bool write_whole_file(const std::string& path, const uint8_t* bytes, size_t size,
+                      std::string* error = nullptr);
+
 // A 16-bit 22050 Hz PCM WAVE file written as the sound arrives.
 struct wav_output {
     void* file = nullptr; // SNDFILE
@@ -32,7 +49,8 @@ bool wav_finish(wav_output* wav);
 void wav_abandon(wav_output* wav);
 
 // Writes text to path whole, through a temporary name.
-bool write_text_file(const std::string& path, const std::string& text);
+bool write_text_file(const std::string& path, const std::string& text,
+                     std::string* error = nullptr);
 
 // The temporary name a final path is written under.
 std::string temporary_name(const std::string& path);

@@ -1,0 +1,92 @@
+#include "png_pool.h"
+
+#include <algorithm>
+#include <cstring>
+
+png_pool::png_pool(int32_t threads) {
+    if (threads < 1) threads = int32_t(std::max(1u, std::thread::hardware_concurrency()));
+    threads = std::min(threads, 64);
+    // Two buffers a thread: one being compressed, one queued behind it.
+    for (int32_t i = 0; i < 2 * threads; ++i) spare_.push_back(std::make_unique<job>());
+    for (int32_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+}
+
+png_pool::~png_pool() {
+    finish();
+}
+
+bool png_pool::write(const std::string& path, const png_picture& picture) {
+    std::unique_ptr<job> j;
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        freed_.wait(hold, [this] { return !spare_.empty() || !error_.empty(); });
+        if (!error_.empty()) return false;
+        j = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    j->path = path;
+    j->width = picture.width;
+    j->height = picture.height;
+    j->indexed = picture.rgb == nullptr;
+    const size_t bytes = size_t(picture.width) * size_t(picture.height) * (j->indexed ? 1 : 3);
+    const uint8_t* from = j->indexed ? picture.indices : picture.rgb;
+    j->pixels.assign(from, from + bytes);
+    if (j->indexed) memcpy(j->colors, picture.colors, sizeof j->colors);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        queue_.push_back(std::move(j));
+    }
+    queued_.notify_one();
+    return true;
+}
+
+void png_pool::work() {
+    std::vector<uint8_t> encoded;
+    for (;;) {
+        std::unique_ptr<job> j;
+        bool failed;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            queued_.wait(hold, [this] { return !queue_.empty() || closing_; });
+            if (queue_.empty()) return;
+            j = std::move(queue_.front());
+            queue_.pop_front();
+            failed = !error_.empty();
+        }
+        std::string error;
+        if (!failed) {
+            png_picture picture;
+            picture.width = j->width;
+            picture.height = j->height;
+            (j->indexed ? picture.indices : picture.rgb) = j->pixels.data();
+            picture.colors = j->colors;
+            if (!encode_png(picture, &encoded))
+                error = "cannot write " + j->path + ": PNG compression failed";
+            else
+                write_whole_file(j->path, encoded.data(), encoded.size(), &error);
+        }
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!error.empty() && error_.empty()) error_ = error;
+            spare_.push_back(std::move(j));
+        }
+        freed_.notify_all();
+    }
+}
+
+bool png_pool::finish() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        closing_ = true;
+    }
+    queued_.notify_all();
+    for (std::thread& t : threads_)
+        if (t.joinable()) t.join();
+    threads_.clear();
+    return error().empty();
+}
+
+std::string png_pool::error() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return error_;
+}
