@@ -4,6 +4,7 @@
 #include "platform/process.h"
 #include "reel_icon.h"
 
+#include <wx/aboutdlg.h>
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -61,7 +62,8 @@ class deck_dialog : public wxDialog {
         icons.AddIcon(reel_icon(48));
         SetIcons(icons);
 
-        ui = {add_line, delete_line, selected_line, select_line, message, choose_file, start, this};
+        ui = {add_line,    delete_line, selected_line, select_line, message,
+              choose_file, start,       show_about,    this};
         Bind(wxEVT_BUTTON, &deck_dialog::on_button, this);
         Bind(wxEVT_CHAR_HOOK, &deck_dialog::on_key, this);
         deck_start(ui, find_player_path(current_directory(), own_directory(), is_program));
@@ -139,6 +141,18 @@ class deck_dialog : public wxDialog {
     }
     static bool start(void*, const std::string& program, const std::vector<std::string>& args) {
         return start_program(program, args);
+    }
+
+    // The licence line stands in the box itself, where the toolkit puts the
+    // copyright line, rather than behind a button of its own.
+    static void show_about(void* context, const deck_about& about) {
+        wxAboutDialogInfo info;
+        info.SetName(wxString::FromUTF8(about.name));
+        info.SetVersion(wxString::FromUTF8(about.version));
+        info.SetDescription(wxString::FromUTF8(about.description));
+        info.SetCopyright(wxString::FromUTF8(about.licence));
+        info.SetIcon(reel_icon(64));
+        wxAboutBox(info, &of(context));
     }
 
     void on_button(wxCommandEvent& event) {
