@@ -9,6 +9,7 @@
 #include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/filedlg.h>
+#include <wx/generic/aboutdlgg.h>
 #include <wx/iconbndl.h>
 #include <wx/image.h>
 #include <wx/listbox.h>
@@ -144,7 +145,11 @@ class deck_dialog : public wxDialog {
     }
 
     // The licence line stands in the box itself, where the toolkit puts the
-    // copyright line, rather than behind a button of its own.
+    // copyright line, rather than behind a button of its own. The box is
+    // wxAboutBox's own generic one, shown modally: the native box that
+    // wxAboutBox opens on GTK is modeless, and under this modal dialog's
+    // grab it would take neither its button nor Escape (Escape would close
+    // the launcher instead).
     static void show_about(void* context, const deck_about& about) {
         wxAboutDialogInfo info;
         info.SetName(wxString::FromUTF8(about.name));
@@ -152,7 +157,8 @@ class deck_dialog : public wxDialog {
         info.SetDescription(wxString::FromUTF8(about.description));
         info.SetCopyright(wxString::FromUTF8(about.licence));
         info.SetIcon(reel_icon(64));
-        wxAboutBox(info, &of(context));
+        wxGenericAboutDialog box(info, &of(context));
+        box.ShowModal();
     }
 
     void on_button(wxCommandEvent& event) {
