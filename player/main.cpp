@@ -74,13 +74,13 @@ static SDL_Surface* set_window_mode(bool full) {
 static bool toggle_fullscreen() {
     bool full = !fullscreen;
     SDL_Surface* s = set_window_mode(full);
-    int32_t factor = s ? whole_factor_to_fit(picture_width, picture_height, s->w, s->h) : 0;
     if (s && full) {
         // A screen smaller than the picture, or in another pixel format, is
         // not used.
         const SDL_PixelFormat* f = s->format;
         const SDL_PixelFormat* p = picture_surface->format;
-        if (factor < 1 || f->BitsPerPixel != 16 || f->Rmask != p->Rmask || f->Gmask != p->Gmask ||
+        if (whole_factor_to_fit(picture_width, picture_height, s->w, s->h) < 1 ||
+            f->BitsPerPixel != 16 || f->Rmask != p->Rmask || f->Gmask != p->Gmask ||
             f->Bmask != p->Bmask)
             s = nullptr;
     }
