@@ -186,7 +186,7 @@ TEST(PlayerWindowEndToEnd, SpacePausesTheSoundAndTheMovieStillEndsByItself) {
     player_screen screen;
     ASSERT_TRUE(screen.open("player pause"));
     std::string movie = screen.dir + "/movie.form";
-    ASSERT_TRUE(write_file(movie, bright_movie(45))); // three seconds
+    ASSERT_TRUE(write_file(movie, bright_movie(90))); // six seconds
     std::string sound = screen.dir + "/sound.raw";
     auto written = [&] {
         std::error_code e;
@@ -198,7 +198,14 @@ TEST(PlayerWindowEndToEnd, SpacePausesTheSoundAndTheMovieStillEndsByItself) {
     ASSERT_FALSE(window.empty());
     ASSERT_TRUE(eventually([&] { return written() > 0; }));
     keys(screen.x, {"space"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // what was under way lands
+    // Once what was under way has landed, nothing more may come for a second.
+    ASSERT_TRUE(eventually(
+        [&] {
+            int64_t before = written();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return written() == before;
+        },
+        5));
     int64_t held = written();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     EXPECT_EQ(written(), held) << "sound went on while paused";
