@@ -23,6 +23,13 @@ const deck_control deck_controls[deck_control_count] = {
 
 const char deck_caption[] = "KV Movie Player - By the reeldeck developers - v1.0";
 
+const deck_about deck_about_box = {
+    "reeldeck",
+    "1.0",
+    "Lists the movies inside a game archive and plays the one you pick.",
+    "Licensed under the MIT License.",
+};
+
 std::string player_path;
 std::string chosen_path;
 
@@ -191,4 +198,5 @@ void deck_command(const deck_ui& ui, int id) {
     if (id == id_open) deck_open(ui);
     if (id == id_play) deck_play(ui);
     if (id == id_rip) deck_rip(ui);
+    if (id == id_about) ui.show_about(ui.context, deck_about_box);
 }

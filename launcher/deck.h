@@ -92,6 +92,15 @@ void deck_run_export(deck_export* job);
 
 // What the launcher needs of its dialog. Lists are named by control id;
 // lines count from 0 and -1 means no selection.
+// What the "About" box says; the dialog layer adds the reel icon.
+struct deck_about {
+    const char* name;
+    const char* version;
+    const char* description;
+    const char* licence;
+};
+extern const deck_about deck_about_box;
+
 struct deck_ui {
     void (*add_line)(void* context, int list, const char* text);
     // false when the list has no such line
@@ -104,6 +113,7 @@ struct deck_ui {
     // args[0] is the program's name; false when the process could not start
     bool (*start_program)(void* context, const std::string& program,
                           const std::vector<std::string>& args);
+    void (*show_about)(void* context, const deck_about& about);
     void* context;
     // false when the user cancels
     bool (*choose_save_file)(void* context, const deck_save_request& request,

@@ -4,10 +4,12 @@
 #include "platform/process.h"
 #include "reel_icon.h"
 
+#include <wx/aboutdlg.h>
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/filedlg.h>
+#include <wx/generic/aboutdlgg.h>
 #include <wx/iconbndl.h>
 #include <wx/image.h>
 #include <wx/listbox.h>
@@ -68,7 +70,8 @@ class deck_dialog : public wxDialog {
         icons.AddIcon(reel_icon(48));
         SetIcons(icons);
 
-        ui = {add_line, delete_line, selected_line, select_line, message, choose_file, start, this};
+        ui = {add_line,    delete_line, selected_line, select_line, message,
+              choose_file, start,       show_about,    this};
         ui.choose_save_file = choose_save_file;
         ui.run_export = run_export;
         Bind(wxEVT_BUTTON, &deck_dialog::on_button, this);
@@ -175,6 +178,23 @@ class deck_dialog : public wxDialog {
     }
     static bool start(void*, const std::string& program, const std::vector<std::string>& args) {
         return start_program(program, args);
+    }
+
+    // The licence line stands in the box itself, where the toolkit puts the
+    // copyright line, rather than behind a button of its own. The box is
+    // wxAboutBox's own generic one, shown modally: the native box that
+    // wxAboutBox opens on GTK is modeless, and under this modal dialog's
+    // grab it would take neither its button nor Escape (Escape would close
+    // the launcher instead).
+    static void show_about(void* context, const deck_about& about) {
+        wxAboutDialogInfo info;
+        info.SetName(wxString::FromUTF8(about.name));
+        info.SetVersion(wxString::FromUTF8(about.version));
+        info.SetDescription(wxString::FromUTF8(about.description));
+        info.SetCopyright(wxString::FromUTF8(about.licence));
+        info.SetIcon(reel_icon(64));
+        wxGenericAboutDialog box(info, &of(context));
+        box.ShowModal();
     }
 
     void on_button(wxCommandEvent& event) {

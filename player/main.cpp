@@ -3,6 +3,7 @@
 #include "movie.h"
 #include "platform/library.h"
 #include "playback.h"
+#include "scale.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,25 @@ static SDL_Surface* screen;
 static SDL_Surface* frame_surface;
 static SDL_sem* frame_sem;
 static void* xan_library;
+
+// The window: frame_surface's size (1 by 1 without pictures) times
+// window_scale ("-scale"), or the whole screen in fullscreen, where the
+// picture is drawn at shown_factor with its top left at shown_x, shown_y.
+static int32_t picture_width, picture_height;
+static int32_t window_scale = 1;
+static bool fullscreen;
+static int32_t shown_factor = 1, shown_x, shown_y;
+// The picture at its own size in the window's pixel format, made at start:
+// SDL converts into it (through the palette for 8-bit movies), then
+// scale_picture enlarges it onto the window.
+static SDL_Surface* picture_surface;
+
+// The pointer hides after this long without motion in fullscreen.
+constexpr Uint32 pointer_idle_ms = 2000;
+// Two presses of the left button this close together are a double click.
+constexpr Uint32 double_click_ms = 400;
+static Uint32 last_motion, last_click;
+static bool pointer_hidden;
 
 static const char window_title[] = "Korvath Movie Player - By the reelplay developers";
 
@@ -26,8 +46,70 @@ static void present_frame() {
     for (int32_t y = 0; y < movie_height; ++y)
         memcpy(out + size_t(y) * frame_surface->pitch, frame_pixels + size_t(y) * row, size_t(row));
     if (SDL_MUSTLOCK(frame_surface)) SDL_UnlockSurface(frame_surface);
-    SDL_UpperBlit(frame_surface, nullptr, screen, nullptr);
+    if (shown_factor == 1 && shown_x == 0 && shown_y == 0) {
+        SDL_UpperBlit(frame_surface, nullptr, screen, nullptr);
+    } else {
+        SDL_UpperBlit(frame_surface, nullptr, picture_surface, nullptr);
+        if (SDL_MUSTLOCK(screen)) SDL_LockSurface(screen);
+        auto* at = static_cast<uint8_t*>(screen->pixels) + size_t(shown_y) * screen->pitch +
+                   size_t(shown_x) * 2;
+        scale_picture(static_cast<const uint8_t*>(picture_surface->pixels), picture_surface->pitch,
+                      picture_width, picture_height, at, screen->pitch, shown_factor);
+        if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
+    }
     SDL_UpdateRect(screen, 0, 0, 0, 0);
+}
+
+static SDL_Surface* set_window_mode(bool full) {
+    if (full) return SDL_SetVideoMode(0, 0, 16, SDL_FULLSCREEN);
+    return SDL_SetVideoMode(picture_width * window_scale, picture_height * window_scale, 16, 0);
+}
+
+// Fullscreen draws the picture at the largest whole factor that fits,
+// centred on black: every picture pixel stays an even square block, and the
+// dark rows of "-i" stay rows of their own. SDL_SetVideoMode makes the new
+// window surface itself; frame_surface, its palette and picture_surface
+// stay, so the picture and its colours are redrawn as they were.
+// False when no window could be had at all.
+static bool toggle_fullscreen() {
+    bool full = !fullscreen;
+    SDL_Surface* s = set_window_mode(full);
+    if (s && full) {
+        // A screen smaller than the picture, or in another pixel format, is
+        // not used.
+        const SDL_PixelFormat* f = s->format;
+        const SDL_PixelFormat* p = picture_surface->format;
+        if (whole_factor_to_fit(picture_width, picture_height, s->w, s->h) < 1 ||
+            f->BitsPerPixel != 16 || f->Rmask != p->Rmask || f->Gmask != p->Gmask ||
+            f->Bmask != p->Bmask)
+            s = nullptr;
+    }
+    if (!s) {
+        full = fullscreen;
+        s = set_window_mode(full);
+        if (!s) return false;
+    }
+    screen = s;
+    fullscreen = full;
+    if (full) {
+        shown_factor = whole_factor_to_fit(picture_width, picture_height, s->w, s->h);
+        shown_x = (s->w - picture_width * shown_factor) / 2;
+        shown_y = (s->h - picture_height * shown_factor) / 2;
+        last_motion = SDL_GetTicks();
+    } else {
+        shown_factor = window_scale;
+        shown_x = shown_y = 0;
+        SDL_ShowCursor(SDL_ENABLE);
+        pointer_hidden = false;
+    }
+    SDL_FillRect(screen, nullptr, 0);
+    present_frame();
+    return true;
+}
+
+static bool in_picture(int x, int y) {
+    int32_t w = picture_width * shown_factor, h = picture_height * shown_factor;
+    return x >= shown_x && x < shown_x + w && y >= shown_y && y < shown_y + h;
 }
 
 static void show_slot(const FrameSlot* slot) {
@@ -44,20 +126,80 @@ static void audio_callback(void*, Uint8* stream, int len) {
     SDL_MixAudio(stream, local, Uint32(len), SDL_MIX_MAXVOLUME);
 }
 
-static bool quit_requested() {
+static player_command key_command(const SDL_keysym& key) {
+    bool alt_enter = (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT);
+    if (key.sym == SDLK_F11 || key.sym == SDLK_f || alt_enter)
+        return toggle_fullscreen() ? command_none : command_quit;
+    if (key.sym == SDLK_SPACE || key.sym == SDLK_p) return command_pause;
+    if (key.sym == SDLK_q) return command_quit;
+    if (key.sym == SDLK_ESCAPE) {
+        if (!fullscreen) return command_quit;
+        return toggle_fullscreen() ? command_none : command_quit;
+    }
+    return command_none;
+}
+
+static player_command take_event() {
+    Uint32 now = SDL_GetTicks();
+    if (fullscreen && !pointer_hidden && now - last_motion >= pointer_idle_ms) {
+        SDL_ShowCursor(SDL_DISABLE);
+        pointer_hidden = true;
+    }
     SDL_Event event;
-    return SDL_PollEvent(&event) && event.type == SDL_QUIT;
+    if (!SDL_PollEvent(&event)) return command_none;
+    switch (event.type) {
+    case SDL_QUIT:
+        return command_quit;
+    case SDL_KEYDOWN:
+        return key_command(event.key.keysym);
+    case SDL_MOUSEMOTION: {
+        // Motion comes in floods; one taken stands for all that are queued,
+        // so that keys behind them are not held up by one event per pass.
+        static SDL_Event more[64];
+        while (SDL_PeepEvents(more, 64, SDL_GETEVENT, SDL_MOUSEMOTIONMASK) > 0) {
+        }
+        last_motion = now;
+        if (pointer_hidden) SDL_ShowCursor(SDL_ENABLE);
+        pointer_hidden = false;
+        break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+        if (event.button.button != SDL_BUTTON_LEFT || !in_picture(event.button.x, event.button.y))
+            break;
+        if (last_click != 0 && now - last_click <= double_click_ms) {
+            last_click = 0;
+            return toggle_fullscreen() ? command_none : command_quit;
+        }
+        last_click = now;
+        break;
+    }
+    return command_none;
+}
+
+// SDL 2, under the 1.2 interface, keeps a paused device running on silence;
+// holding the audio lock as well stops its thread, so that nothing at all
+// reaches the device while the movie is paused.
+static void hold_sound(bool held) {
+    if (held) {
+        SDL_PauseAudio(1);
+        SDL_LockAudio();
+    } else {
+        SDL_UnlockAudio();
+        SDL_PauseAudio(0);
+    }
 }
 
 static void install_hooks() {
     hooks.pause_audio = [] { SDL_PauseAudio(1); };
     hooks.post_frame = [] { SDL_SemPost(frame_sem); };
-    hooks.quit_requested = quit_requested;
+    hooks.take_event = take_event;
     hooks.wait_frame = [] { SDL_SemWait(frame_sem); };
     hooks.lock_reader = SDL_LockAudio;
     hooks.unlock_reader = SDL_UnlockAudio;
     hooks.show_slot = show_slot;
     hooks.drain_wait = [] { SDL_Delay(1); };
+    hooks.hold_sound = hold_sound;
+    hooks.paused_wait = [] { SDL_Delay(10); };
     set_surface_colors = surface_colors;
 }
 
@@ -90,6 +232,15 @@ int main(int argc, char** argv) {
     player_options options;
     if (!parse_player_options(argc, argv, &options)) return -1;
     if (!open_movie_file(options.path)) return -1;
+    if (options.scale_refused) {
+        if (options.scale_text)
+            fprintf(stderr, "reelplay: \"-scale %s\" is not a factor from 1 to %d; playing at 1\n",
+                    options.scale_text, max_window_scale);
+        else
+            fprintf(stderr, "reelplay: \"-scale\" needs a factor from 1 to %d; playing at 1\n",
+                    max_window_scale);
+    }
+    window_scale = options.scale;
 
     xan_library = load_codec_library(codec_library_name);
     DecompressXD = reinterpret_cast<decompress_fn>(find_library_entry(xan_library, "DecompressXD"));
@@ -118,12 +269,23 @@ int main(int argc, char** argv) {
     bool pictures = movie_width >= 1 && movie_height >= 1;
     int w = pictures ? movie_width : 1;
     int h = pictures ? movie_height : 1;
-    screen = SDL_SetVideoMode(w, h, 16, 0);
+    picture_width = w;
+    picture_height = h;
+    screen = set_window_mode(false);
+    if (!screen && window_scale > 1) {
+        // Too large a window for this display: the movie still plays, at 1.
+        window_scale = 1;
+        screen = set_window_mode(false);
+    }
+    shown_factor = window_scale;
     if (movie_depth == 8)
         frame_surface = SDL_CreateRGBSurface(0, w, h, 8, 0, 0, 0, 0);
     else
         frame_surface = SDL_CreateRGBSurface(0, w, h, 16, 0x7C00, 0x03E0, 0x001F, 0);
-    if (!screen || !frame_surface) {
+    if (screen)
+        picture_surface = SDL_CreateRGBSurface(0, w, h, 16, screen->format->Rmask,
+                                               screen->format->Gmask, screen->format->Bmask, 0);
+    if (!screen || !frame_surface || !picture_surface) {
         fclose(movie_file);
         unbind_library();
         SDL_Quit();
@@ -144,6 +306,8 @@ int main(int argc, char** argv) {
     display_loop();
 
     SDL_PauseAudio(1);
+    // Ended while paused: let go of the pause's hold, the device stays paused.
+    if (paused) SDL_UnlockAudio();
     // Taking the audio lock waits for a callback still in progress, which
     // may be reading movie_file.
     SDL_LockAudio();

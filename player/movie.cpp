@@ -109,6 +109,12 @@ static int64_t parse_offset(const char* text) {
     return negative ? -value : value;
 }
 
+// Exactly one digit from 1 to the largest factor; 0 for anything else.
+static int32_t parse_scale(const char* text) {
+    if (text[0] < '1' || text[0] > '0' + max_window_scale || text[1] != 0) return 0;
+    return text[0] - '0';
+}
+
 bool parse_player_options(int argc, char** argv, player_options* options) {
     *options = {};
     if (argc < 2) return false;
@@ -121,6 +127,12 @@ bool parse_player_options(int argc, char** argv, player_options* options) {
             if (i + 1 >= argc) break;
             options->offset = parse_offset(argv[++i]);
             options->offset_given = true;
+        } else if (strcmp(argv[i], "-scale") == 0) {
+            // As with "-offset", the next word is the value, whatever it is.
+            options->scale_text = i + 1 < argc ? argv[++i] : nullptr;
+            options->scale = options->scale_text ? parse_scale(options->scale_text) : 0;
+            options->scale_refused = options->scale == 0;
+            if (options->scale_refused) options->scale = 1;
         }
     }
     return true;

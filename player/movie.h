@@ -111,14 +111,21 @@ void reset_movie_state();
 int32_t frame_row_bytes();
 int32_t frame_bytes();
 
-// Command line as the player reads it: the path first, then "-i" and
-// "-offset N" in any order; anything else is ignored.
+// Command line as the player reads it: the path first, then "-i",
+// "-offset N" and "-scale N" in any order; anything else is ignored.
 struct player_options {
     const char* path;
     bool interlaced;
     bool offset_given;
     int64_t offset;
+    // Whole factor of the window over the picture, 1 to 4. A "-scale" with a
+    // missing or bad number leaves 1 and sets scale_refused, with the text
+    // given (null when none followed), for the caller to report.
+    int32_t scale = 1;
+    bool scale_refused = false;
+    const char* scale_text = nullptr;
 };
+constexpr int32_t max_window_scale = 4;
 bool parse_player_options(int argc, char** argv, player_options* options);
 
 // Opens path into movie_file and records file_size; false when it cannot.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 playback_hooks hooks;
+bool paused;
 
 static void read_slot() {
     if (hooks.read_slot)
@@ -20,6 +21,7 @@ void prefill_ring() {
     shown_slot = -1;
     at_end = false;
     running = false;
+    paused = false;
     for (int i = 0; i < prefill_slots && !at_end; ++i) read_slot();
 }
 
@@ -62,7 +64,19 @@ int fill_audio(uint8_t* out, int len) {
 }
 
 bool display_pass() {
-    if (hooks.quit_requested && hooks.quit_requested()) return false;
+    player_command command = hooks.take_event ? hooks.take_event() : command_none;
+    if (command == command_quit) return false;
+    if (command == command_pause) {
+        paused = !paused;
+        if (hooks.hold_sound) hooks.hold_sound(paused);
+    }
+    if (paused) {
+        // The callback is held: no slot is heard, read or shown until resumed.
+        // A movie whose sound was over before the pause still ends.
+        if (!running) return false;
+        if (hooks.paused_wait) hooks.paused_wait();
+        return true;
+    }
     if (hooks.wait_frame) hooks.wait_frame();
     int32_t heard = slots_heard;
     int32_t shown = shown_slot;

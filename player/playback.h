@@ -5,25 +5,43 @@
 
 #include "movie.h"
 
+// What one event taken by the display loop asks of playback. Events that
+// only concern the window (fullscreen) are handled by the player itself.
+enum player_command : int32_t {
+    command_none,
+    command_quit,  // close button, Q, or Esc outside fullscreen
+    command_pause, // Space or P: pause, or resume when paused
+};
+
 struct playback_hooks {
-    void (*pause_audio)();    // the sound is over: stop asking for buffers
-    void (*post_frame)();     // wake the display loop (frame_sem)
-    bool (*quit_requested)(); // one pending event taken: was it the close button?
-    void (*wait_frame)();     // block on frame_sem
-    void (*lock_reader)();    // serialise the reader with the audio callback
+    void (*pause_audio)();          // the sound is over: stop asking for buffers
+    void (*post_frame)();           // wake the display loop (frame_sem)
+    player_command (*take_event)(); // takes at most one pending event
+    void (*wait_frame)();           // block on frame_sem
+    void (*lock_reader)();          // serialise the reader with the audio callback
     void (*unlock_reader)();
     void (*show_slot)(const FrameSlot* slot); // decode_slot_picture, then present_frame
     // The display has shown every slot and waits for the last sound to end;
     // the player sleeps briefly here instead of spinning on running.
     void (*drain_wait)();
     void (*read_slot)(); // null: read_next_slot
+    // Pause (true) or resume (false) the sound device; while held, the audio
+    // callback is not called at all.
+    void (*hold_sound)(bool held);
+    // A paused pass: nothing posts frame_sem, so the loop waits a moment for
+    // the next event instead.
+    void (*paused_wait)();
 };
 extern playback_hooks hooks;
 
 // Largest buffer the audio callback is asked for (SDL asks for 1008 frames).
 constexpr int audio_buffer_capacity = 20000;
 
-// Sets the counters to their start values and reads up to 19 slots ahead.
+// Set by the display loop while the user has paused the movie; cleared
+// again at start. The ring and the slot positions stand still meanwhile.
+extern bool paused;
+
+// Sets the counters (and paused) to their start values and reads up to 19 slots ahead.
 void prefill_ring();
 
 // The audio callback's work: copies the slots' PCM into out (len bytes, the

@@ -32,6 +32,7 @@ struct fake_dialog {
     std::vector<started_program> starts;
     std::optional<std::string> next_choice; // nothing: the user cancels
     std::vector<std::string> request_patterns;
+    std::vector<const deck_about*> abouts;
     bool start_succeeds = true;
     int calls = 0;
 
@@ -75,6 +76,7 @@ struct fake_dialog {
             d.starts.push_back({program, args});
             return d.start_succeeds;
         };
+        u.show_about = [](void* c, const deck_about& about) { of(c).abouts.push_back(&about); };
         return u;
     }
 };
@@ -279,12 +281,16 @@ TEST_F(DeckLogic, FailedStartIsReported) {
     EXPECT_EQ(dialog.messages[0], (shown_message{"Cannot start the player", "Error", icon_error}));
 }
 
-TEST_F(DeckLogic, RipAboutAndListCommandsTouchNothing) {
+TEST_F(DeckLogic, RipAndListCommandsTouchNothingAndAboutOnlyShowsItsBox) {
     open("/x/a.tgv");
     int calls = dialog.calls;
-    for (int id : {id_rip, id_about, id_movie_list, id_zoom_list, id_none, 4242})
-        deck_command(ui, id);
+    for (int id : {id_rip, id_movie_list, id_zoom_list, id_none, 4242}) deck_command(ui, id);
     EXPECT_EQ(dialog.calls, calls);
+    deck_command(ui, id_about);
+    EXPECT_EQ(dialog.calls, calls + 1);
+    ASSERT_EQ(dialog.abouts.size(), 1u);
+    EXPECT_STREQ(dialog.abouts[0]->version, "1.0");
+    EXPECT_EQ(dialog.lines[id_movie_list].size(), 1u);
 }
 
 TEST_F(DeckLogic, RelativePathIsMadeWholeAndLongPathsStayWhole) {

@@ -60,4 +60,27 @@ TEST(PlayerOptions, NoPathIsRefused) {
     EXPECT_FALSE(parse_player_options(1, argv, &o));
 }
 
+TEST(PlayerOptions, ScaleTakesOneWholeFactorFromOneToFourAnywhere) {
+    auto a = parse({"p", "f", "-scale", "3", "-i", "-offset", "8"});
+    EXPECT_EQ(a.scale, 3);
+    EXPECT_TRUE(a.interlaced);
+    EXPECT_EQ(a.offset, 8);
+    EXPECT_FALSE(a.scale_refused);
+    EXPECT_EQ(parse({"p", "f"}).scale, 1);
+    EXPECT_EQ(parse({"p", "f", "-offset", "8", "-scale", "4"}).scale, 4);
+    // Refused values leave 1 and keep the text for the message; a switch
+    // after "-scale" is taken as its value, as after "-offset".
+    for (const char* bad : {"0", "5", "x", "", "2x", "-i", "02"}) {
+        auto o = parse({"p", "f", "-scale", bad});
+        EXPECT_EQ(o.scale, 1) << bad;
+        EXPECT_TRUE(o.scale_refused) << bad;
+        EXPECT_STREQ(o.scale_text, bad);
+        EXPECT_FALSE(o.interlaced);
+    }
+    auto missing = parse({"p", "f", "-i", "-scale"});
+    EXPECT_TRUE(missing.scale_refused);
+    EXPECT_EQ(missing.scale_text, nullptr);
+    EXPECT_TRUE(missing.interlaced);
+}
+
 } // namespace

@@ -19,8 +19,11 @@ std::vector<scripted_slot> script;
 int reader_calls;
 int posts;
 int pauses;
-std::vector<int32_t> shown; // slot numbers handed to show_slot, in order
-int drain_callbacks;        // callbacks run from drain_wait (the audio thread's stand-in)
+std::vector<int32_t> shown;         // slot numbers handed to show_slot, in order
+int drain_callbacks;                // callbacks run from drain_wait (the audio thread's stand-in)
+std::vector<player_command> events; // what take_event hands the display loop, in order
+std::vector<bool> holds;            // hold_sound's arguments, in order
+int frame_waits;
 
 // Sound byte i of slot n is (n * 7 + i) & 0xFF, so a mixed-up order is seen.
 uint8_t sound_byte(int n, int i) {
@@ -62,8 +65,18 @@ class Playback : public ::testing::Test {
         script.clear();
         shown.clear();
         played.clear();
-        reader_calls = posts = pauses = drain_callbacks = 0;
+        reader_calls = posts = pauses = drain_callbacks = frame_waits = 0;
+        events.clear();
+        holds.clear();
         hooks = {};
+        hooks.take_event = [] {
+            if (events.empty()) return command_none;
+            player_command c = events.front();
+            events.erase(events.begin());
+            return c;
+        };
+        hooks.hold_sound = [](bool held) { holds.push_back(held); };
+        hooks.wait_frame = [] { ++frame_waits; };
         hooks.read_slot = scripted_reader;
         hooks.post_frame = [] { ++posts; };
         hooks.pause_audio = [] { ++pauses; };
@@ -226,6 +239,76 @@ TEST_F(Playback, DamagedSlotCannotMakeTheCallbackReadPastItsSound) {
     slot_ring[0].sound_left = sound_capacity + 5000;
     for (int i = 0; i < 200 && running; ++i) run_callback(4032);
     EXPECT_FALSE(running);
+}
+
+// The user's pause, driven as the player does it: while held, the device
+// asks for no sound, so the test runs no callbacks between the two presses.
+TEST_F(Playback, PauseAndResumeMidMovieGivesTheSameSoundAndSlotsAsAnUninterruptedRun) {
+    script.assign(60, {2968, true});
+    start();
+    display_pass();
+    for (int i = 0; i < 23; ++i) { // part way into slot 15, with a slot heard but not yet shown
+        run_callback();
+        if (i < 22) display_pass();
+    }
+    ASSERT_GT(slots_heard, shown_slot);
+    const int32_t heard = slots_heard, read = slots_read;
+    const size_t shown_before = shown.size();
+    const int waits = frame_waits;
+    events = {command_pause};
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(display_pass());
+    EXPECT_EQ(holds, std::vector<bool>{true});
+    EXPECT_EQ(frame_waits, waits) << "a paused pass must not wait for a frame nobody posts";
+    EXPECT_EQ(shown.size(), shown_before);
+    EXPECT_EQ(slots_read, read);
+    EXPECT_EQ(slots_heard, heard);
+
+    events = {command_pause};
+    display_pass();
+    EXPECT_EQ(holds, (std::vector<bool>{true, false}));
+    play_to_end();
+    EXPECT_EQ(played, expected_sound());
+    ASSERT_EQ(shown.size(), 60u);
+    for (int n = 0; n < 60; ++n) EXPECT_EQ(shown[size_t(n)], n);
+    EXPECT_EQ(reader_calls, 61);
+}
+
+TEST_F(Playback, PauseWhileTheLastSoundPlaysHoldsTheEndAndAPauseAfterItDoesNot) {
+    script.assign(3, {2968, true});
+    start();
+    display_pass();
+    while (audio_slot < last_slot) {
+        run_callback();
+        display_pass();
+    }
+    events = {command_pause};
+    EXPECT_TRUE(display_pass());
+    EXPECT_TRUE(display_pass());
+    EXPECT_TRUE(running);
+    events = {command_pause};
+    display_pass();
+    play_to_end();
+    EXPECT_EQ(played, expected_sound());
+    EXPECT_EQ(shown, (std::vector<int32_t>{0, 1, 2}));
+
+    // Over already (the callback found the end) when the key comes: it ends.
+    events = {command_pause};
+    EXPECT_FALSE(display_pass());
+}
+
+TEST_F(Playback, QuitWhilePausedEndsAtOnce) {
+    script.assign(60, {2968, true});
+    start();
+    display_pass();
+    run_callback();
+    events = {command_pause, command_none, command_quit};
+    EXPECT_TRUE(display_pass());
+    EXPECT_TRUE(display_pass());
+    const int reads = reader_calls;
+    EXPECT_FALSE(display_pass());
+    EXPECT_TRUE(paused) << "the player lets go of the held sound at shutdown";
+    EXPECT_EQ(reader_calls, reads);
+    EXPECT_EQ(shown, std::vector<int32_t>{0});
 }
 
 } // namespace

@@ -6,198 +6,22 @@
 #include "form_writer.h"
 #include "rip.h"
 #include "run_program.h"
+#include "x_session.h"
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 constexpr double dialog_units_wide = 226;
 constexpr double dialog_units_high = 153;
-
-bool on_path(const std::string& tool) {
-    const char* path = getenv("PATH");
-    std::stringstream dirs(path ? path : "");
-    std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        if (!dir.empty() && access((dir + "/" + tool).c_str(), X_OK) == 0) return true;
-    return false;
-}
-
-void pause_briefly() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-}
-
-// Polls until check() holds or about limit seconds have passed.
-template <class F> bool eventually(F check, double limit = 30) {
-    for (int i = 0; i < int(limit * 20); ++i) {
-        if (check()) return true;
-        pause_briefly();
-    }
-    return check();
-}
-
-struct x_session {
-    pid_t server = -1;
-    std::string display;
-    std::vector<std::string> env;
-
-    ~x_session() { stop(); }
-
-    void stop() {
-        if (server > 0) {
-            kill(server, SIGTERM);
-            waitpid(server, nullptr, 0);
-        }
-        server = -1;
-        env.clear();
-    }
-
-    std::vector<char*> envp() {
-        std::vector<char*> out;
-        for (std::string& s : env) out.push_back(s.data());
-        out.push_back(nullptr);
-        return out;
-    }
-
-    // Standard error goes to err_path, kept for a failing test's reader.
-    pid_t spawn(const std::vector<std::string>& words, const std::string& cwd = "", int out_fd = -1,
-                const std::string& err_path = "/dev/null") {
-        std::vector<std::string> w = words;
-        std::vector<char*> argv;
-        for (std::string& s : w) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (out_fd >= 0) posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-        std::vector<char*> e = envp();
-        pid_t pid = -1;
-        int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), e.data());
-        posix_spawn_file_actions_destroy(&actions);
-        return rc == 0 ? pid : -1;
-    }
-
-    // Runs a tool to its end and gives its standard output.
-    std::string run(const std::vector<std::string>& words) {
-        int fds[2];
-        if (pipe(fds) != 0) return "";
-        pid_t pid = spawn(words, "", fds[1]);
-        close(fds[1]);
-        std::string out;
-        char buf[4096];
-        ssize_t n;
-        while (pid > 0 && (n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-        close(fds[0]);
-        if (pid > 0) waitpid(pid, nullptr, 0);
-        return out;
-    }
-
-    // Starts a server on a display number of this process's own, far from
-    // the low numbers a desktop or another test run may hold, and takes it as
-    // ready once it answers while our server is still alive (a server that
-    // could not take the display must not be mistaken for someone else's).
-    bool start(int attempt) {
-        env.clear();
-        for (char** e = environ; *e; ++e) {
-            std::string s = *e;
-            if (s.rfind("SDL_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0 || s.rfind("XDG_", 0) == 0)
-                continue;
-            env.push_back(s);
-        }
-        // The player started from the dialog inherits these: no screen, no sound card.
-        for (const char* s :
-             {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=/dev/null",
-              "NO_AT_BRIDGE=1", "GDK_BACKEND=x11", "GSETTINGS_BACKEND=memory"})
-            env.push_back(s);
-        // The file chooser keeps recent files and settings; not in the user's home.
-        std::string home = build_path("test-scratch/deck-xdg");
-        for (const char* v : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
-            env.push_back(std::string(v) + "=" + home + "/" + v);
-        int number = 1000 + int(getpid() % 8000) * 4 + attempt;
-        while (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
-               std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))
-            number += 32000;
-        display = ":" + std::to_string(number);
-        env.push_back("DISPLAY=" + display);
-        server = spawn({"Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        if (server <= 0) return false;
-        return eventually(
-                   [&] {
-                       if (waitpid(server, nullptr, WNOHANG) == server) {
-                           server = -1;
-                           return true;
-                       }
-                       return !run({"xdotool", "getdisplaygeometry"}).empty();
-                   },
-                   30) &&
-               server > 0;
-    }
-
-    // Empty when no such window shows, or when owner (if given) ends first.
-    std::string find_window(const std::string& name_pattern, pid_t owner = -1) {
-        std::string id;
-        eventually([&] {
-            std::string out = run({"xdotool", "search", "--onlyvisible", "--name", name_pattern});
-            id = out.substr(0, out.find('\n'));
-            return !id.empty() || (owner > 0 && waitpid(owner, nullptr, WNOHANG) == owner);
-        });
-        return id;
-    }
-
-    // Starts reeldeck on a fresh X server and waits for its first window. On
-    // a busy machine GTK now and then fails to open a display that has just
-    // come up; that start is repeated on a new server.
-    bool launch(const std::vector<std::string>& args, const std::string& dir,
-                const std::string& first_window, pid_t* deck, std::string* window) {
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            stop();
-            if (!start(attempt)) continue;
-            std::vector<std::string> words = {build_path("reeldeck")};
-            words.insert(words.end(), args.begin(), args.end());
-            *deck = spawn(words, dir, -1, dir + "/reeldeck.err");
-            if (*deck <= 0) return false;
-            *window = find_window(first_window, *deck);
-            if (!window->empty()) return true;
-            fprintf(stderr, "reeldeck did not come up on %s; again on a new server\n",
-                    display.c_str());
-            kill(*deck, SIGKILL);
-            waitpid(*deck, nullptr, 0);
-        }
-        return false;
-    }
-};
-
-struct window_size {
-    int width = 0, height = 0;
-};
-
-window_size geometry(x_session& x, const std::string& window) {
-    window_size s;
-    std::stringstream lines(x.run({"xdotool", "getwindowgeometry", "--shell", window}));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind("WIDTH=", 0) == 0) s.width = atoi(line.c_str() + 6);
-        if (line.rfind("HEIGHT=", 0) == 0) s.height = atoi(line.c_str() + 7);
-    }
-    return s;
-}
 
 // Clicks the middle of a control given in dialog units.
 void click(x_session& x, const std::string& window, window_size s, int x0, int y0, int w, int h) {
@@ -205,16 +29,6 @@ void click(x_session& x, const std::string& window, window_size s, int x0, int y
     int py = int((y0 + h / 2.0) * s.height / dialog_units_high);
     x.run({"xdotool", "mousemove", "--window", window, std::to_string(px), std::to_string(py),
            "click", "1"});
-}
-
-void keys(x_session& x, const std::vector<std::string>& names) {
-    std::vector<std::string> words = {"xdotool", "key", "--delay", "40"};
-    words.insert(words.end(), names.begin(), names.end());
-    x.run(words);
-}
-
-bool ended(pid_t pid, double limit, int* status) {
-    return eventually([&] { return waitpid(pid, status, WNOHANG) == pid; }, limit);
 }
 
 std::vector<std::string> read_lines(const std::string& path) {
@@ -241,11 +55,7 @@ const char caption_pattern[] = "^KV Movie Player - .+ - v1\\.0$";
 // Positions in dialog units of the controls the tests press.
 constexpr int play_button[4] = {23, 65, 50, 10};
 constexpr int open_button[4] = {23, 126, 50, 14};
-
-#define SKIP_WITHOUT_X_TOOLS()                                                                     \
-    if (!on_path("Xvfb") || !on_path("xdotool") || !on_path("import"))                             \
-    GTEST_SKIP() << "Xvfb, xdotool or ImageMagick's import is missing (scripts/setup installs "    \
-                    "them)"
+constexpr int about_button[4] = {155, 126, 50, 14};
 
 TEST(DeckEndToEnd, ListsTheArchiveAndStartsEachLineWithItsOffset) {
     SKIP_WITHOUT_X_TOOLS();
@@ -518,6 +328,42 @@ TEST(DeckEndToEnd, RipToSavesTheMovieAsWebmAndCancelLeavesNoFile) {
         EXPECT_EQ(entry.path().filename().string().find("cancelled"), std::string::npos)
             << entry.path();
     click(x, window, size, exit_button[0], exit_button[1], exit_button[2], exit_button[3]);
+    ASSERT_TRUE(ended(deck, 30, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(DeckEndToEnd, AboutOpensABoxThatEscapeOrItsButtonCloses) {
+    SKIP_WITHOUT_X_TOOLS();
+    x_session x;
+    std::string dir = scratch_dir("deck about");
+    pid_t deck = -1;
+    std::string window;
+    ASSERT_TRUE(x.launch({}, dir, caption_pattern, &deck, &window));
+    window_size size = geometry(x, window);
+    auto about_shown = [&] {
+        return x.run({"xdotool", "search", "--onlyvisible", "--name", "^About reeldeck$"}) != "";
+    };
+    for (bool by_key : {true, false}) {
+        click(x, window, size, about_button[0], about_button[1], about_button[2], about_button[3]);
+        std::string about = x.find_window("^About reeldeck$");
+        ASSERT_FALSE(about.empty());
+        if (by_key) {
+            std::filesystem::create_directories(build_path("test-artifacts"));
+            x.run({"import", "-window", about, build_path("test-artifacts/reeldeck_about.png")});
+            x.run({"xdotool", "windowfocus", "--sync", about});
+            keys(x, {"Escape"});
+        } else {
+            // Its one button sits at the lower right.
+            window_size box = geometry(x, about);
+            x.run({"xdotool", "mousemove", "--window", about, std::to_string(box.width - 60),
+                   std::to_string(box.height - 24), "click", "1"});
+        }
+        EXPECT_TRUE(eventually([&] { return !about_shown(); }));
+        EXPECT_EQ(waitpid(deck, nullptr, WNOHANG), 0) << "the launcher must stay open";
+    }
+    x.run({"xdotool", "windowfocus", window});
+    keys(x, {"Escape"});
+    int status = -1;
     ASSERT_TRUE(ended(deck, 30, &status));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }

@@ -1,0 +1,265 @@
+// reelplay in a real window on a private X server with a window manager,
+// driven by keys as a user would: fullscreen, pause, -scale, Q and Esc.
+#include "bytes.h"
+#include "form_writer.h"
+#include "run_program.h"
+#include "x_session.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int32_t movie_width = 320, movie_height = 165;
+// Two minutes: these tests end the movie by a key, and a busy machine must
+// not see it end by itself first.
+constexpr int long_movie = 1800;
+
+// 15 pictures a second; no pixel uses palette entry 0 (black), so that the
+// picture's box on a black screen is the whole picture, and neighbouring
+// pixels differ, so that a pixel drawn as a block shows as one.
+std::vector<uint8_t> bright_movie(int frames) {
+    form_movie m;
+    m.width = movie_width;
+    m.height = movie_height;
+    std::array<uint8_t, 768> pal{};
+    for (int i = 1; i < 256; ++i) {
+        pal[3 * i] = uint8_t(20 + i % 44);
+        pal[3 * i + 1] = uint8_t(20 + (i * 3) % 44);
+        pal[3 * i + 2] = uint8_t(63 - i % 40);
+    }
+    m.palettes.push_back(pal);
+    for (int f = 0; f < frames; ++f) {
+        form_frame fr;
+        fr.pixels.resize(size_t(movie_width * movie_height));
+        for (int32_t y = 0; y < movie_height; ++y)
+            for (int32_t x = 0; x < movie_width; ++x)
+                fr.pixels[size_t(y * movie_width + x)] = uint8_t(1 + (3 * x + 5 * y + f) % 255);
+        for (int s = 0; s < 1470; ++s) fr.sound.push_back(int16_t((s % 100) * 200 - 10000));
+        m.frames.push_back(fr);
+    }
+    return write_form_movie(m);
+}
+
+struct player_screen {
+    x_session x;
+    pid_t window_manager = -1;
+    std::string dir;
+
+    ~player_screen() {
+        if (window_manager > 0) {
+            kill(window_manager, SIGTERM);
+            waitpid(window_manager, nullptr, 0);
+        }
+    }
+
+    // Fullscreen is the window manager's to grant, as on a desktop.
+    bool open(const std::string& name) {
+        dir = scratch_dir(name);
+        x.screen = "1366x768x24";
+        bool up = false;
+        for (int attempt = 0; attempt < 3 && !up; ++attempt) up = x.start(attempt);
+        if (!up) return false;
+        x.set_env("SDL_VIDEODRIVER", "x11");
+        // Xvfb has no vertical blank to wait for: a renderer that waits for
+        // one stalls in fullscreen.
+        x.set_env("SDL_RENDER_VSYNC", "0");
+        int quiet = ::open("/dev/null", O_WRONLY);
+        window_manager = x.spawn({"openbox", "--sm-disable"}, dir, quiet, dir + "/openbox.err");
+        if (quiet >= 0) close(quiet);
+        return window_manager > 0 && eventually([&] {
+                   return x.run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") !=
+                          std::string::npos;
+               });
+    }
+
+    pid_t play(const std::vector<std::string>& args, std::string* window,
+               const std::string& sound = "/dev/null") {
+        x.set_env("SDL_DISKAUDIOFILE", sound);
+        std::vector<std::string> words = {build_path("reelplay")};
+        words.insert(words.end(), args.begin(), args.end());
+        pid_t pid = x.spawn(words, dir, -1, dir + "/reelplay.err");
+        *window = pid > 0 ? x.find_window("^Korvath Movie Player", pid) : "";
+        if (!window->empty()) x.run({"xdotool", "windowfocus", "--sync", *window});
+        return pid;
+    }
+
+    bool has_size(const std::string& window, int width, int height) {
+        return eventually([&] {
+            window_size s = geometry(x, window);
+            return s.width == width && s.height == height;
+        });
+    }
+
+    std::string artifact(const std::string& window, const std::string& name) {
+        std::filesystem::create_directories(build_path("test-artifacts"));
+        std::string path = build_path("test-artifacts/" + name);
+        x.run({"import", "-window", window, path});
+        return path;
+    }
+
+    std::string error_output() {
+        std::ifstream in(dir + "/reelplay.err");
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+};
+
+struct box {
+    int width = 0, height = 0, left = 0, top = 0;
+};
+
+// The box of the pixels that differ from the corner's colour (black here).
+box picture_box(x_session& x, const std::string& png) {
+    box b;
+    std::string text = x.run({"convert", png, "-format", "%@", "info:"});
+    sscanf(text.c_str(), "%dx%d+%d+%d", &b.width, &b.height, &b.left, &b.top);
+    return b;
+}
+
+int exit_status(pid_t pid) {
+    int status = -1;
+    if (!ended(pid, 30, &status)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+#define SKIP_WITHOUT_WINDOW_MANAGER()                                                              \
+    SKIP_WITHOUT_X_TOOLS();                                                                        \
+    if (!on_path("openbox") || !on_path("xprop"))                                                  \
+    GTEST_SKIP() << "openbox or xprop is missing (scripts/setup installs them)"
+
+TEST(PlayerWindowEndToEnd, FullscreenCentresTheWholePictureAndEscOrF11GivesTheWindowBack) {
+    SKIP_WITHOUT_WINDOW_MANAGER();
+    player_screen screen;
+    ASSERT_TRUE(screen.open("player fullscreen"));
+    std::string movie = screen.dir + "/movie.form";
+    ASSERT_TRUE(write_file(movie, bright_movie(long_movie)));
+
+    for (bool doubled : {false, true}) {
+        SCOPED_TRACE(doubled ? "-i" : "plain");
+        int32_t w = doubled ? 2 * movie_width : movie_width;
+        int32_t h = doubled ? 2 * movie_height : movie_height;
+        std::string window;
+        pid_t pid = screen.play(doubled ? std::vector<std::string>{movie, "-i"}
+                                        : std::vector<std::string>{movie},
+                                &window);
+        ASSERT_FALSE(window.empty());
+        ASSERT_TRUE(screen.has_size(window, w, h));
+        keys(screen.x, {"F11"});
+        ASSERT_TRUE(screen.has_size(window, 1366, 768));
+        // The window manager's resize lands before the next picture does.
+        box b;
+        ASSERT_TRUE(eventually(
+            [&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                b = picture_box(screen.x,
+                                screen.artifact("root", doubled ? "reelplay_fullscreen_i.png"
+                                                                : "reelplay_fullscreen.png"));
+                return b.height > 0;
+            },
+            10));
+        // -i leaves the picture's last row dark, so its box is one row short.
+        int32_t lit_rows = doubled ? h - 1 : h;
+        EXPECT_NEAR(double(b.width) / b.height / (double(w) / lit_rows), 1.0, 0.01);
+        EXPECT_EQ(b.width % w, 0) << "a whole factor of the picture";
+        EXPECT_GT(b.width, w) << "as large as fits";
+        EXPECT_NEAR(b.left, 1366 - b.left - b.width, 1);
+        int32_t full_height = b.height / lit_rows * h;
+        EXPECT_NEAR(b.top, 768 - b.top - full_height, 1);
+
+        // F11 gives the window back; Esc leaves fullscreen without ending.
+        keys(screen.x, {doubled ? "Escape" : "F11"});
+        EXPECT_TRUE(screen.has_size(window, w, h));
+        keys(screen.x, {"F11"});
+        EXPECT_TRUE(screen.has_size(window, 1366, 768));
+        keys(screen.x, {doubled ? "F11" : "Escape"});
+        EXPECT_TRUE(screen.has_size(window, w, h));
+        // Then Q, or Esc in the window, ends as the close button does.
+        keys(screen.x, {doubled ? "Escape" : "q"});
+        EXPECT_EQ(exit_status(pid), 0) << screen.error_output();
+    }
+}
+
+TEST(PlayerWindowEndToEnd, SpacePausesTheSoundAndTheMovieStillEndsByItself) {
+    SKIP_WITHOUT_WINDOW_MANAGER();
+    player_screen screen;
+    ASSERT_TRUE(screen.open("player pause"));
+    std::string movie = screen.dir + "/movie.form";
+    ASSERT_TRUE(write_file(movie, bright_movie(90))); // six seconds
+    std::string sound = screen.dir + "/sound.raw";
+    auto written = [&] {
+        std::error_code e;
+        auto n = std::filesystem::file_size(sound, e);
+        return e ? 0 : int64_t(n);
+    };
+    std::string window;
+    pid_t pid = screen.play({movie}, &window, sound);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(eventually([&] { return written() > 0; }));
+    keys(screen.x, {"space"});
+    // Once what was under way has landed, nothing more may come for a second.
+    ASSERT_TRUE(eventually(
+        [&] {
+            int64_t before = written();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return written() == before;
+        },
+        5));
+    int64_t held = written();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(written(), held) << "sound went on while paused";
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "ended while paused";
+    keys(screen.x, {"space"});
+    EXPECT_TRUE(eventually([&] { return written() > held; }, 10));
+    EXPECT_EQ(exit_status(pid), 0) << screen.error_output();
+}
+
+TEST(PlayerWindowEndToEnd, ScaleMakesTheWindowThatManyTimesLargerAndABadValuePlaysAtOne) {
+    SKIP_WITHOUT_WINDOW_MANAGER();
+    player_screen screen;
+    ASSERT_TRUE(screen.open("player scale"));
+    std::string movie = screen.dir + "/movie.form";
+    ASSERT_TRUE(write_file(movie, bright_movie(long_movie)));
+
+    std::string window;
+    pid_t pid = screen.play({movie, "-scale", "3"}, &window);
+    ASSERT_FALSE(window.empty());
+    EXPECT_TRUE(screen.has_size(window, 3 * movie_width, 3 * movie_height));
+    keys(screen.x, {"q"});
+    EXPECT_EQ(exit_status(pid), 0) << screen.error_output();
+
+    pid = screen.play({movie, "-scale", "2", "-offset", "0"}, &window);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(screen.has_size(window, 2 * movie_width, 2 * movie_height));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::string shot = screen.artifact(window, "reelplay_scale_2.png");
+    // Every pixel a 2 x 2 block: taking one pixel of each block and drawing
+    // it twice as large again gives the same picture.
+    std::string blocks = screen.dir + "/blocks.png";
+    screen.x.run({"convert", shot, "-sample", "50%", "-sample", "200%", blocks});
+    EXPECT_EQ(screen.x.run({"convert", shot, blocks, "-compose", "difference", "-composite",
+                            "-format", "%[max]", "info:"}),
+              "0");
+    keys(screen.x, {"q"});
+    EXPECT_EQ(exit_status(pid), 0) << screen.error_output();
+
+    pid = screen.play({movie, "-scale", "x"}, &window);
+    ASSERT_FALSE(window.empty());
+    EXPECT_TRUE(screen.has_size(window, movie_width, movie_height));
+    keys(screen.x, {"q"});
+    EXPECT_EQ(exit_status(pid), 0);
+    EXPECT_NE(screen.error_output().find("\"-scale x\""), std::string::npos)
+        << screen.error_output();
+}
+
+} // namespace
