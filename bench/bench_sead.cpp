@@ -328,10 +328,13 @@ class lz4_summary : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
     for (size_t i = 0; i < key_pictures().size(); ++i)
         benchmark::RegisterBenchmark(("key_picture_vs_lz4/" + std::to_string(i)).c_str(),
-                                     key_picture_vs_lz4, i);
+                                     key_picture_vs_lz4, i)
+            ->MinWarmUpTime(0.2);
     benchmark::Initialize(&argc, argv);
     lz4_summary reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (!reporter.pictures.empty())
+        printf("\nKey pictures against liblz4 (CPU time; medians of repeated runs):\n");
     for (auto& [name, c] : reporter.pictures)
         printf("%s: key frame %.2f us, unpacker %.2f us, LZ4HC-12 %.2f us, LZ4 default %.2f us;"
                " key frame / LZ4HC %.2f (goal <= 1.5), unpacker / LZ4HC %.2f\n",
