@@ -115,11 +115,13 @@ int32_t unpack_image(const uint8_t* src, int32_t src_len, uint8_t* dst, int32_t 
     if (!src || src_len < 0 || !dst || dst_capacity < 0) return 0;
     const uint8_t* ip = src;
     uint8_t* op = dst;
-    // Before ip_end any command, its literals and a piece past them lie
-    // inside the source; before op_end three literals and a piece fit.
-    constexpr int32_t source_slack = 4 + 112 + 16, output_slack = 3 + 16;
+    // Before ip_end a back reference command, its literals and a piece past
+    // them lie inside the source; before op_end three literals and a piece
+    // fit. Literal runs check their own room.
+    constexpr int32_t source_slack = 4 + 16, output_slack = 3 + 16;
     if (src_len > source_slack && dst_capacity > output_slack) {
-        const uint8_t* const ip_end = src + (src_len - source_slack);
+        const uint8_t* const ip_limit = src + src_len;
+        const uint8_t* const ip_end = ip_limit - source_slack;
         uint8_t* const op_limit = dst + dst_capacity;
         uint8_t* const op_end = op_limit - output_slack;
         // The eight bytes at ip, and the first four of the command there.
@@ -131,7 +133,7 @@ int32_t unpack_image(const uint8_t* src, int32_t src_len, uint8_t* dst, int32_t 
             if (b0 >= 0xE0) {
                 if (b0 >= 0xFC) break;
                 int32_t literals = int32_t((b0 & 0x1F) + 1) * 4;
-                if (op_limit - op < literals + 16) break;
+                if (op_limit - op < literals + 16 || ip_limit - ip < literals + 17) break;
                 for (int32_t i = 0; i < literals; i += 16) copy16(op + i, ip + 1 + i);
                 op += literals;
                 ip += 1 + literals;
