@@ -1,16 +1,22 @@
 // SEAD decoding speed at 320 x 160: block frames and key frames against a
 // plain copy of the bytes each decode writes (the picture it builds and the
-// surface), and the ADPCM decoder against libsndfile's IMA ADPCM WAV decoder.
+// surface), key pictures against liblz4 unpacking the same pictures, and the
+// ADPCM decoder against libsndfile's IMA ADPCM WAV decoder.
 #include "formats/common/chunk_io.h"
+#include "formats/common/lz.h"
 #include "formats/sead/sead.h"
+#include "lz4_reference.h"
 #include "sead_writer.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <sndfile.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -106,6 +112,86 @@ void picture_copy(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(picture_copy);
+
+// A demo key picture as the writer packed it, and the same picture packed by
+// liblz4 at LZ4HC level 12 and at LZ4's default setting.
+struct key_picture {
+    std::vector<uint8_t> body;
+    int32_t commands_at = 0; // behind the palette and the image header
+    std::vector<uint8_t> lz4hc, lz4;
+};
+
+const std::vector<key_picture>& key_pictures() {
+    static std::vector<key_picture> all = [] {
+        std::vector<key_picture> r;
+        for (const auto& body : demo().key) {
+            key_picture k;
+            k.body = body;
+            k.commands_at = 780 + ((body[780] & 1) ? 8 : 5);
+            std::vector<uint8_t> image(size_t(width * height));
+            bool fault;
+            unpack_image(body.data() + k.commands_at, int32_t(body.size()) - k.commands_at,
+                         image.data(), width * height, &fault);
+            k.lz4hc = lz4_packed(image, 12);
+            k.lz4 = lz4_packed(image, 0);
+            r.push_back(k);
+        }
+        return r;
+    }();
+    return all;
+}
+
+// One picture four ways in turn, a few times each, so that all four meet the
+// same load on a shared machine: our whole key-frame decode (unpacking,
+// palette, surface), our unpacker alone, and liblz4 on its two packings.
+void key_picture_vs_lz4(benchmark::State& state, size_t index) {
+    const key_picture& k = key_pictures()[index];
+    auto d = std::make_unique<sead_picture_decoder>();
+    const int32_t size = width * height;
+    std::vector<uint8_t> surface(static_cast<size_t>(size)), ours(surface), theirs(surface);
+    const uint8_t* commands = k.body.data() + k.commands_at;
+    const int32_t commands_len = int32_t(k.body.size()) - k.commands_at;
+    constexpr int batch = 8;
+    double seconds[4] = {};
+    int64_t damaged = 0;
+    for (auto _ : state) {
+        double t0 = cpu_now();
+        for (int i = 0; i < batch; ++i)
+            damaged += !decode_sead_picture_with(*d, 0, width, height, k.body.data(),
+                                                 int32_t(k.body.size()), surface.data());
+        benchmark::DoNotOptimize(surface.data());
+        double t1 = cpu_now();
+        for (int i = 0; i < batch; ++i) {
+            bool fault;
+            damaged += unpack_image(commands, commands_len, ours.data(), size, &fault) != size;
+            damaged += fault;
+        }
+        benchmark::DoNotOptimize(ours.data());
+        double t2 = cpu_now();
+        for (int i = 0; i < batch; ++i) damaged += lz4_unpack(k.lz4hc, theirs.data(), size) != size;
+        benchmark::DoNotOptimize(theirs.data());
+        double t3 = cpu_now();
+        for (int i = 0; i < batch; ++i) damaged += lz4_unpack(k.lz4, theirs.data(), size) != size;
+        benchmark::DoNotOptimize(theirs.data());
+        double t4 = cpu_now();
+        seconds[0] += t1 - t0;
+        seconds[1] += t2 - t1;
+        seconds[2] += t3 - t2;
+        seconds[3] += t4 - t3;
+        benchmark::ClobberMemory();
+    }
+    double us = 1e6 / double(state.iterations() * batch);
+    state.counters["key_us"] = seconds[0] * us;
+    state.counters["unpack_us"] = seconds[1] * us;
+    state.counters["lz4hc_us"] = seconds[2] * us;
+    state.counters["lz4_us"] = seconds[3] * us;
+    state.counters["key_x_lz4hc"] = seconds[0] / seconds[2];
+    state.counters["unpack_x_lz4hc"] = seconds[1] / seconds[2];
+    state.counters["unpack_x_lz4"] = seconds[1] / seconds[3];
+    state.counters["damaged"] = double(damaged);
+    state.counters["bytes"] = double(k.body.size() - size_t(k.commands_at));
+    state.counters["lz4hc_bytes"] = double(k.lz4hc.size());
+}
 
 // An in-memory file for libsndfile.
 struct memory_file {
@@ -220,6 +306,40 @@ void adpcm_sead_over_libsndfile(benchmark::State& state) {
 }
 BENCHMARK(adpcm_sead_over_libsndfile)->Unit(benchmark::kMillisecond);
 
+// Keeps the key-picture counters (the medians when runs are repeated) for
+// the summary that ends the output.
+class lz4_summary : public benchmark::ConsoleReporter {
+  public:
+    std::map<std::string, benchmark::UserCounters> pictures;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs) {
+            std::string name = r.run_name.function_name;
+            if (name.rfind("key_picture_vs_lz4", 0) != 0) continue;
+            if (r.run_type == Run::RT_Iteration ? !pictures.count(name)
+                                                : r.aggregate_name == "median")
+                pictures[name] = r.counters;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    for (size_t i = 0; i < key_pictures().size(); ++i)
+        benchmark::RegisterBenchmark(("key_picture_vs_lz4/" + std::to_string(i)).c_str(),
+                                     key_picture_vs_lz4, i)
+            ->MinWarmUpTime(0.2);
+    benchmark::Initialize(&argc, argv);
+    lz4_summary reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (!reporter.pictures.empty())
+        printf("\nKey pictures against liblz4 (CPU time; medians of repeated runs):\n");
+    for (auto& [name, c] : reporter.pictures)
+        printf("%s: key frame %.2f us, unpacker %.2f us, LZ4HC-12 %.2f us, LZ4 default %.2f us;"
+               " key frame / LZ4HC %.2f (goal <= 1.5), unpacker / LZ4HC %.2f\n",
+               name.c_str(), double(c["key_us"]), double(c["unpack_us"]), double(c["lz4hc_us"]),
+               double(c["lz4_us"]), double(c["key_x_lz4hc"]), double(c["unpack_x_lz4hc"]));
+    benchmark::Shutdown();
+    return 0;
+}

@@ -222,11 +222,27 @@ std::vector<uint8_t> plain_unpack(const std::vector<uint8_t>& src, size_t capaci
 TEST(FormFuzz, UnpackImageAgreesWithThePlainLoop) {
     std::mt19937 rng(8);
     for (int iteration = 0; iteration < 4000; ++iteration) {
-        std::vector<uint8_t> src(rng() % 200);
-        for (uint8_t& b : src) b = uint8_t(rng() % 3 ? rng() % 8 : rng());
-        if (iteration % 2) src = pack_form_image(filled(rng() % 400, uint8_t(rng() % 3)));
-        if (iteration % 4 == 1) src = mutate(src, rng);
-        size_t capacity = rng() % 500;
+        // Every other pair of streams is long enough for the unpacker's fast
+        // loop: mostly back references, or a picture-like image with repeats.
+        bool long_stream = iteration % 4 >= 2;
+        std::vector<uint8_t> src(rng() % (long_stream ? 3000 : 200));
+        for (uint8_t& b : src)
+            b = uint8_t(rng() % 3                  ? rng() % 8
+                        : long_stream && rng() % 2 ? 0x80 + rng() % 96
+                                                   : rng());
+        if (iteration % 2) {
+            std::vector<uint8_t> image =
+                filled(rng() % (long_stream ? 6000 : 400), uint8_t(rng() % 3));
+            // Runs repeated from near or far, between runs of new bytes.
+            for (size_t i = 40, n; i < image.size(); i += n) {
+                n = std::min<size_t>(image.size() - i, 1 + rng() % 60);
+                size_t from = i - 1 - rng() % (rng() % 2 ? 20 : i);
+                for (size_t k = 0; k < n && rng() % 4; ++k) image[i + k] = image[from + k];
+            }
+            src = pack_form_image(image);
+        }
+        if (iteration % 4 == 1 || (long_stream && iteration % 8 >= 5)) src = mutate(src, rng);
+        size_t capacity = rng() % (long_stream ? 7000 : 500);
         std::vector<uint8_t> dst(capacity);
         bool want_fault, fault;
         std::vector<uint8_t> want = plain_unpack(src, capacity, &want_fault);
