@@ -211,11 +211,14 @@ static void unbind_library() {
 }
 
 static const char usage_text[] =
-    "usage: reelplay FILE [-i] [-offset N]\n"
+    "usage: reelplay FILE [-i] [-offset N] [-scale N]\n"
     "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
     "movie file or a game archive, in one window, paced by its sound.\n"
     "  -i          draw the picture at twice its size with every other row dark\n"
     "  -offset N   the movie's byte offset inside FILE\n"
+    "  -scale N    a window N times the size (1 to 4), each pixel an N x N block\n"
+    "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Esc leave fullscreen\n"
+    "or end; Q end.\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
 
