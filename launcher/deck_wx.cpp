@@ -163,6 +163,10 @@ class deck_dialog : public wxDialog {
     }
 };
 
+} // namespace
+
+// Outside the anonymous namespace: the toolkit's wxGetApp() for it has
+// external linkage, which Clang would otherwise report as unused.
 class deck_app : public wxApp {
   public:
     // The toolkit's own option parser would refuse the file argument.
@@ -179,7 +183,5 @@ class deck_app : public wxApp {
         return 0;
     }
 };
-
-} // namespace
 
 wxIMPLEMENT_APP(deck_app);
