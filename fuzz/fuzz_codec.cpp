@@ -21,10 +21,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-// The rows DrawFrameXD writes: `rows` rows of pitch pixels, 2 bytes each.
-static void draw_into(codec_context* context, int32_t rows, int32_t pitch, int mode) {
-    std::vector<uint8_t> out(size_t(rows) * size_t(pitch) * 2);
-    draw(context, out.data(), pitch, mode);
+// Output of `rows` rows `pitch` pixels apart, 2 bytes each; a size the
+// library must refuse gets one byte, which it must leave alone.
+static void draw_into(codec_context* context, bool drawable, int32_t rows, int32_t pitch,
+                      int mode) {
+    std::vector<uint8_t> out(drawable ? size_t(rows) * size_t(pitch) * 2 : 1);
+    int result = draw(context, out.data(), pitch, mode);
+    fuzz_require(drawable || result < 0, "a picture size the library refuses");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -51,15 +54,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                               m.reference,
                               m.table};
     memcpy(m.table, &codec_table, sizeof codec_table);
-    // The player's pitch; wider pictures get rows of their own (doubled) width.
-    const int32_t pitch = std::max(xan_output_pitch, 2 * std::max(width, 0));
-    const int32_t rows = std::clamp(height, 0, 4096);
+    // Rows as narrow as the doubled mode allows, so that a row drawn too
+    // long runs into the next one or past the end.
+    const bool drawable =
+        width >= 1 && height >= 1 && int64_t(width) * height <= xan_luma_area_size;
+    const int32_t pitch = 2 * width;
     while (in.left > 0) {
         std::vector<uint8_t> piece = in.bytes(std::min<uint32_t>(in.le32(), xan_payload_capacity));
         std::fill(std::copy(piece.begin(), piece.end(), payload.begin()), payload.end(), 0);
         decompress(&m.context, payload.data(), 0);
-        draw_into(&m.context, rows, pitch, xan_mode_normal);
-        draw_into(&m.context, 2 * rows, pitch, xan_mode_doubled);
+        draw_into(&m.context, drawable, height, pitch, xan_mode_normal);
+        draw_into(&m.context, drawable, 2 * height, pitch, xan_mode_doubled);
     }
     return 0;
 }
