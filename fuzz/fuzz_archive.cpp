@@ -16,9 +16,13 @@ static void remove_archive_file() {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/tmp/reel_fuzz_archive_XXXXXX";
-    fuzz_require(mkdtemp(dir) != nullptr, "a temporary directory");
-    archive_file = std::string(dir) + "/input.tre";
+    // In memory where the system offers it: the file is rewritten per input.
+    std::string dir = "/dev/shm/reel_fuzz_archive_XXXXXX";
+    if (!mkdtemp(dir.data())) {
+        dir = "/tmp/reel_fuzz_archive_XXXXXX";
+        fuzz_require(mkdtemp(dir.data()) != nullptr, "a temporary directory");
+    }
+    archive_file = dir + "/input.tre";
     atexit(remove_archive_file);
     return 0;
 }
