@@ -219,6 +219,8 @@ class deck_dialog : public wxDialog {
     }
 };
 
+} // namespace
+
 class deck_app : public wxApp {
   public:
     // The toolkit's own option parser would refuse the file argument.
@@ -235,8 +237,6 @@ class deck_app : public wxApp {
         return 0;
     }
 };
-
-} // namespace
 
 // --help and --version are answered before the toolkit starts, so that they
 // work without a display.

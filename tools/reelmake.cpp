@@ -2,6 +2,7 @@
 #include "bytes.h"
 #include "demo_archive.h"
 #include "form_writer.h"
+#include "fuzz_seeds.h"
 #include "riff_writer.h"
 #include "schl_writer.h"
 #include "sead_writer.h"
@@ -67,6 +68,12 @@ static int make_archive(int argc, char** argv) {
     return write_file(argv[0], make_demo_archive()) ? 0 : 1;
 }
 
+// "seeds DIR": the fuzz targets' seed corpora, one folder per target.
+static int make_seeds(int argc, char** argv) {
+    if (argc < 1) return 2;
+    return write_fuzz_seeds(argv[0]) ? 0 : 1;
+}
+
 static const reelmake_command commands[] = {
     {"demo", "demo DIR", make_demo},
     {"form", "form OUT [variant]", make_form},
@@ -75,6 +82,7 @@ static const reelmake_command commands[] = {
     {"schl", "schl OUT [VARIANT]", make_schl},
     {"schl-archive", "schl-archive OUT", make_schl_archive},
     {"archive", "archive OUT", make_archive},
+    {"seeds", "seeds DIR", make_seeds},
 };
 
 static void print_usage(FILE* out) {

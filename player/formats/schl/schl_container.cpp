@@ -33,8 +33,8 @@ void read_schl_header(FILE*, int32_t* width, int32_t* height, uint8_t* stereo) {
         if (tag_is("SCHl")) {
             uint32_t size;
             if (!read_le32(&size)) return;
-            int32_t body = int32_t(size) - 8;
             if (int32_t(size) > 8) {
+                int32_t body = int32_t(size) - 8;
                 int32_t kept = body < 80 ? body : 80;
                 if (!read_bytes(header_fields, kept) || !skip_bytes(body - kept)) return;
                 header_field_bytes = kept;
