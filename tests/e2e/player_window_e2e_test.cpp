@@ -53,31 +53,49 @@ struct player_screen {
     pid_t window_manager = -1;
     std::string dir;
 
-    ~player_screen() {
+    ~player_screen() { stop_window_manager(); }
+
+    void stop_window_manager() {
         if (window_manager > 0) {
             kill(window_manager, SIGTERM);
             waitpid(window_manager, nullptr, 0);
         }
+        window_manager = -1;
     }
 
-    // Fullscreen is the window manager's to grant, as on a desktop.
+    // Fullscreen is the window manager's to grant, as on a desktop. On a busy
+    // machine the server or the manager now and then fails to come up; the
+    // pair is started again on a new server.
     bool open(const std::string& name) {
         dir = scratch_dir(name);
         x.screen = "1366x768x24";
-        bool up = false;
-        for (int attempt = 0; attempt < 3 && !up; ++attempt) up = x.start(attempt);
-        if (!up) return false;
-        x.set_env("SDL_VIDEODRIVER", "x11");
-        // Xvfb has no vertical blank to wait for: a renderer that waits for
-        // one stalls in fullscreen.
-        x.set_env("SDL_RENDER_VSYNC", "0");
-        int quiet = ::open("/dev/null", O_WRONLY);
-        window_manager = x.spawn({"openbox", "--sm-disable"}, dir, quiet, dir + "/openbox.err");
-        if (quiet >= 0) close(quiet);
-        return window_manager > 0 && eventually([&] {
-                   return x.run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") !=
-                          std::string::npos;
-               });
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (!x.start(attempt)) {
+                x.stop();
+                continue;
+            }
+            x.set_env("SDL_VIDEODRIVER", "x11");
+            // Xvfb has no vertical blank to wait for: a renderer that waits
+            // for one stalls in fullscreen.
+            x.set_env("SDL_RENDER_VSYNC", "0");
+            // The manager's log and settings stay with this test, not shared.
+            x.set_env("XDG_CACHE_HOME", dir);
+            x.set_env("XDG_CONFIG_HOME", dir);
+            int quiet = ::open("/dev/null", O_WRONLY);
+            window_manager = x.spawn({"openbox", "--sm-disable"}, dir, quiet, dir + "/openbox.err");
+            if (quiet >= 0) close(quiet);
+            if (window_manager > 0 &&
+                eventually(
+                    [&] {
+                        return x.run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"})
+                                   .find("window id") != std::string::npos;
+                    },
+                    20))
+                return true;
+            stop_window_manager();
+            x.stop();
+        }
+        return false;
     }
 
     pid_t play(const std::vector<std::string>& args, std::string* window,
