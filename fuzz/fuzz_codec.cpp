@@ -38,22 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto height = int32_t(in.le16());
     codec_memory& m = *memory;
     memset(&m, 0, sizeof m);
-    m.context = codec_context{int32_t(sizeof(codec_context)),
-                              263296,
-                              3,
-                              width,
-                              height,
-                              52800,
-                              2,
-                              0x7C,
-                              0x3E0,
-                              0x1F,
-                              0,
-                              m.luma,
-                              m.chroma,
-                              m.reference,
-                              m.table};
-    memcpy(m.table, &codec_table, sizeof codec_table);
+    fill_codec_context(m, width, height);
     // Rows as narrow as the doubled mode allows, so that a row drawn too
     // long runs into the next one or past the end.
     const bool drawable =

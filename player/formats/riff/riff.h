@@ -29,6 +29,10 @@ struct codec_table_data {
 static_assert(sizeof(codec_table_data) == xan_table_area_size);
 extern const codec_table_data codec_table;
 
+// The context the player hands the library for a w x h picture, pointing
+// into m's work areas, with the colour table copied in.
+void fill_codec_context(codec_memory& m, int32_t w, int32_t h);
+
 struct riff_picture_decoder {
     bool started; // context filled and table copied
     alignas(8) codec_memory memory;

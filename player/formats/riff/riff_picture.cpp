@@ -8,8 +8,7 @@ static_assert(std::is_same_v<draw_frame_fn, xan_draw_frame_fn>);
 
 riff_picture_decoder riff_picture;
 
-static void fill_context(riff_picture_decoder& d, int32_t w, int32_t h) {
-    codec_memory& m = d.memory;
+void fill_codec_context(codec_memory& m, int32_t w, int32_t h) {
     m.context = codec_context{int32_t(sizeof(codec_context)),
                               263296,
                               3,
@@ -41,7 +40,7 @@ void decode_riff_picture_with(riff_picture_decoder& d, decompress_fn decompress,
         return;
     }
     if (!d.started) {
-        fill_context(d, w, h);
+        fill_codec_context(d.memory, w, h);
         d.started = true;
     }
     decompress(&d.memory.context, payload, 0);
