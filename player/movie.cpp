@@ -1,5 +1,6 @@
 #include "movie.h"
 
+#include "formats/common/zero_state.h"
 #include "formats/kinds.h"
 
 #include <cstdlib>
@@ -80,9 +81,9 @@ void reset_movie_state() {
     movie_kind = kind_none;
     movie_width = movie_height = movie_depth = 0;
     movie_stereo = 0;
-    memset(palettes, 0, sizeof palettes);
+    zero_state(palettes, sizeof palettes);
     memset(chunk_tag, 0, sizeof chunk_tag);
-    memset(slot_ring, 0, sizeof slot_ring);
+    zero_state(slot_ring, sizeof slot_ring);
     slots_read = 0;
     audio_slot = 0;
     slots_heard = 0;
@@ -90,7 +91,7 @@ void reset_movie_state() {
     last_slot = -1;
     at_end = false;
     running = false;
-    memset(frame_pixels, 0, sizeof frame_pixels);
+    zero_state(frame_pixels, sizeof frame_pixels);
     probe_kind = kind_none;
     for (int i = 0; i < kind_table_size; ++i)
         if (kind_table[i].reset) kind_table[i].reset();

@@ -1,10 +1,13 @@
 #include "archive_writer.h"
 #include "bytes.h"
+#include "formats/common/zero_state.h"
+#include "movie.h"
 #include "reelrip_cli.h"
 #include "rip.h"
 #include "rip_files.h"
 #include "rip_test_support.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <png.h>
@@ -279,6 +282,28 @@ TEST(RipPictures, EightBitPixelsTakeThePaletteInForce) {
     const uint8_t expected[9] = {0, 0, 0, 10, 20, 30, 1, 2, 3};
     EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 9), std::vector<uint8_t>(expected, expected + 9));
     reset_movie_state();
+}
+
+// A reset hands whole pages back to the system instead of writing them; what
+// was written before must still read as zero afterwards, on the pages handed
+// back, on the ragged ends around them, and on heap memory at an odd address.
+TEST(MovieState, ResetLeavesEveryByteZero) {
+    memset(slot_ring, 0xA5, sizeof slot_ring);
+    memset(frame_pixels, 0x5A, sizeof frame_pixels);
+    memset(palettes, 0x33, sizeof palettes);
+    reset_movie_state();
+    auto all_zero = [](const void* p, size_t n) {
+        const uint8_t* b = static_cast<const uint8_t*>(p);
+        return std::all_of(b, b + n, [](uint8_t v) { return v == 0; });
+    };
+    EXPECT_TRUE(all_zero(slot_ring, sizeof slot_ring));
+    EXPECT_TRUE(all_zero(frame_pixels, sizeof frame_pixels));
+    EXPECT_TRUE(all_zero(palettes, sizeof palettes));
+    std::vector<uint8_t> heap(1 << 20, 0xFF);
+    zero_state(heap.data() + 3, heap.size() - 10);
+    EXPECT_EQ(heap[2], 0xFF);
+    EXPECT_TRUE(all_zero(heap.data() + 3, heap.size() - 10));
+    EXPECT_EQ(heap[heap.size() - 7], 0xFF);
 }
 
 TEST(RipMovie, FrameFileNamesAreSixDigits) {

@@ -2,6 +2,7 @@
 
 #include "formats/common/chunk_io.h"
 #include "formats/common/lz.h"
+#include "formats/common/zero_state.h"
 #include "formats/form/form.h"
 
 #include <cstring>
@@ -279,10 +280,10 @@ void reset_form_decoder(form_decoder& d) {
     d.set_up = false;
     d.frame_length = 0;
     d.palette_set = -1;
-    memset(d.work_frame, 0, sizeof d.work_frame);
-    memset(d.reference_frame, 0, sizeof d.reference_frame);
-    memset(d.image, 0, sizeof d.image);
-    memset(d.opcodes, 0, sizeof d.opcodes);
+    zero_state(d.work_frame, sizeof d.work_frame);
+    zero_state(d.reference_frame, sizeof d.reference_frame);
+    zero_state(d.image, sizeof d.image);
+    zero_state(d.opcodes, sizeof d.opcodes);
 }
 
 void reset_form_decoder_state() {

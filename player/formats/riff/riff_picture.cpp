@@ -1,5 +1,7 @@
 #include "formats/riff/riff.h"
 
+#include "formats/common/zero_state.h"
+
 #include <cstring>
 #include <type_traits>
 
@@ -62,7 +64,7 @@ void decode_riff_picture(uint8_t interlaced, int32_t width, int32_t height, cons
 }
 
 void reset_riff_picture(riff_picture_decoder& d) {
-    memset(&d, 0, sizeof d);
+    zero_state(&d, sizeof d);
 }
 
 void reset_riff() {

@@ -1,5 +1,6 @@
 #include "formats/common/chunk_io.h"
 #include "formats/common/lz.h"
+#include "formats/common/zero_state.h"
 #include "formats/sead/sead.h"
 
 #include <algorithm>
@@ -197,5 +198,5 @@ void decode_sead_picture(uint8_t interlaced, int32_t width, int32_t height, cons
 }
 
 void reset_sead_picture() {
-    memset(&player_picture, 0, sizeof player_picture);
+    zero_state(&player_picture, sizeof player_picture);
 }
