@@ -27,11 +27,14 @@ bool png_pool::write(const std::string& path, const png_picture& picture) {
     j->path = path;
     j->width = picture.width;
     j->height = picture.height;
-    j->indexed = picture.rgb == nullptr;
-    const size_t bytes = size_t(picture.width) * size_t(picture.height) * (j->indexed ? 1 : 3);
-    const uint8_t* from = j->indexed ? picture.indices : picture.rgb;
-    j->pixels.assign(from, from + bytes);
-    if (j->indexed) memcpy(j->colors, picture.colors, sizeof j->colors);
+    j->level = picture.level;
+    const uint8_t* from = picture.rgb         ? picture.rgb
+                          : picture.pixels555 ? picture.pixels555
+                                              : picture.indices;
+    j->bytes_per_pixel = picture.rgb ? 3 : picture.pixels555 ? 2 : 1;
+    j->pixels.assign(from, from + size_t(picture.width) * size_t(picture.height) *
+                                      size_t(j->bytes_per_pixel));
+    if (j->bytes_per_pixel == 1) memcpy(j->colors, picture.colors, sizeof j->colors);
     {
         std::lock_guard<std::mutex> hold(lock_);
         queue_.push_back(std::move(j));
@@ -58,7 +61,11 @@ void png_pool::work() {
             png_picture picture;
             picture.width = j->width;
             picture.height = j->height;
-            (j->indexed ? picture.indices : picture.rgb) = j->pixels.data();
+            picture.level = j->level;
+            const uint8_t* pixels = j->pixels.data();
+            (j->bytes_per_pixel == 3   ? picture.rgb
+             : j->bytes_per_pixel == 2 ? picture.pixels555
+                                       : picture.indices) = pixels;
             picture.colors = j->colors;
             if (!encode_png(picture, &encoded))
                 error = "cannot write " + j->path + ": PNG compression failed";

@@ -37,8 +37,9 @@ class png_pool {
     struct job {
         std::string path;
         int32_t width = 0, height = 0;
-        bool indexed = false;
-        std::vector<uint8_t> pixels; // RGB, or indices
+        int32_t bytes_per_pixel = 3; // 3: RGB, 2: 5-5-5, 1: palette indices
+        int32_t level = 2;
+        std::vector<uint8_t> pixels;
         uint8_t colors[256 * 3];
     };
     void work();

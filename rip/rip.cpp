@@ -29,10 +29,6 @@ static void bind_codec_library() {
     DrawFrameXD = reinterpret_cast<draw_frame_fn>(find_library_entry(codec_library, "DrawFrameXD"));
 }
 
-static int32_t expand5(uint32_t field) {
-    return int32_t(field << 3 | field >> 2);
-}
-
 void frame_to_rgb(uint8_t* out) {
     const int64_t pixels = int64_t(movie_width) * movie_height;
     if (movie_depth == 8) {
@@ -44,12 +40,7 @@ void frame_to_rgb(uint8_t* out) {
         }
         return;
     }
-    for (int64_t i = 0; i < pixels; ++i) {
-        uint32_t p = uint32_t(frame_pixels[2 * i] | frame_pixels[2 * i + 1] << 8);
-        out[3 * i] = uint8_t(expand5(p >> 10 & 31));
-        out[3 * i + 1] = uint8_t(expand5(p >> 5 & 31));
-        out[3 * i + 2] = uint8_t(expand5(p & 31));
-    }
+    rgb_from_555(frame_pixels, pixels, out);
 }
 
 static bool open_movie_bytes(const std::vector<uint8_t>& bytes) {
@@ -114,8 +105,9 @@ rip_status rip_movie(const rip_request& request,
     }
 
     const bool indexed = request.indexed_pictures && info.depth == 8;
-    std::vector<uint8_t> rgb(pictures && !indexed ? size_t(info.width) * size_t(info.height) * 3
-                                                  : 0);
+    const bool packed = request.packed_pictures && info.depth == 16;
+    std::vector<uint8_t> rgb(
+        pictures && !indexed && !packed ? size_t(info.width) * size_t(info.height) * 3 : 0);
     uint8_t colors[256 * 3];
     prefill_ring();
     int64_t bytes_before = 0;
@@ -137,6 +129,8 @@ rip_status rip_movie(const rip_request& request,
                 }
                 out.indices = frame_pixels;
                 out.colors = colors;
+            } else if (packed) {
+                out.pixels555 = frame_pixels;
             } else {
                 frame_to_rgb(rgb.data());
                 out.rgb = rgb.data();
@@ -199,8 +193,9 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
     std::string timeline = "slot\tstart_frame\tframes\tpicture\n";
     const std::string frames_dir = dir + "/frames";
     int64_t sound_bytes = 0;
-    rip_request indexed = request;
-    indexed.indexed_pictures = true;
+    rip_request raw = request;
+    raw.indexed_pictures = true;
+    raw.packed_pictures = true;
     // Compression is nearly all of a rip's work: it runs on every core while
     // this thread reads and decodes the movie in the player's order.
     png_pool pictures(request.threads);
@@ -227,6 +222,12 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
             picture.rgb = s.rgb;
             picture.indices = s.indices;
             picture.colors = s.colors;
+            picture.pixels555 = s.pixels555;
+            // Measured on the demo movies: level 1 takes a third less time
+            // than 2 on plain full-colour pictures for 5-9% more bytes; on
+            // palette pictures and doubled ones (repeated pixels, blank rows)
+            // level 2 is both smaller and no slower.
+            picture.level = s.indices || request.interlaced ? 2 : 1;
             if (!pictures.write(frames_dir + "/" + frame_file_name(s.number), picture))
                 return false;
             ++summary->pictures;
@@ -242,7 +243,7 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
         return true;
     };
 
-    rip_status status = rip_movie(indexed, begin, slot);
+    rip_status status = rip_movie(raw, begin, slot);
     // A picture that failed is the first cause; whatever stopped after it
     // only followed from it.
     if (!pictures.finish()) {

@@ -25,6 +25,10 @@ struct rip_request {
     // Hand out pictures of the 8-bit kinds as palette indices and colours
     // (rip_slot::indices, colors) instead of RGB; rgb is then null for them.
     bool indexed_pictures = false;
+    // Hand out pictures of the 16-bit kinds as their 5-5-5 pixels
+    // (rip_slot::pixels555) instead of RGB, so that a consumer with worker
+    // threads widens them there rather than on the reading thread.
+    bool packed_pictures = false;
     // Threads that compress and write pictures in rip_to_directory; 0: one
     // per core.
     int32_t threads = 0;
@@ -51,6 +55,9 @@ struct rip_slot {
     // which give exactly the RGB picture; valid during the call.
     const uint8_t* indices = nullptr;
     const uint8_t* colors = nullptr;
+    // With packed_pictures, for the 16-bit kinds: width * height 5-5-5
+    // pixels, 16-bit little-endian, top row first; valid during the call.
+    const uint8_t* pixels555 = nullptr;
     const uint8_t* pcm = nullptr; // pcm_bytes of signed 16-bit little-endian sound
     int32_t pcm_bytes = 0;
     int64_t start_frame = 0; // sample frames of sound before this slot

@@ -71,6 +71,7 @@ static void flush_nothing(png_structp) {}
 // much as the compression.
 struct png_scratch {
     libdeflate_compressor* compressor = nullptr;
+    int32_t level = 0;               // the compressor's
     std::vector<uint8_t> rows;       // the image data: each row after its filter byte
     std::vector<uint8_t> compressed; // as a zlib stream
     ~png_scratch() { libdeflate_free_compressor(compressor); }
@@ -92,7 +93,7 @@ static bool write_png_chunks(const png_picture& picture, int32_t palette_size, c
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    const bool indexed = picture.rgb == nullptr;
+    const bool indexed = !picture.rgb && !picture.pixels555;
     png_set_write_fn(png, out, append_png_bytes, flush_nothing);
     png_set_IHDR(png, info, png_uint_32(picture.width), png_uint_32(picture.height), 8,
                  indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
@@ -111,29 +112,49 @@ static bool write_png_chunks(const png_picture& picture, int32_t palette_size, c
     return true;
 }
 
+void rgb_from_555(const uint8_t* pixels, int64_t count, uint8_t* rgb) {
+    for (int64_t i = 0; i < count; ++i) {
+        const uint32_t p = uint32_t(pixels[2 * i] | pixels[2 * i + 1] << 8);
+        const uint32_t r = p >> 10 & 31, g = p >> 5 & 31, b = p & 31;
+        rgb[3 * i] = uint8_t(r << 3 | r >> 2);
+        rgb[3 * i + 1] = uint8_t(g << 3 | g >> 2);
+        rgb[3 * i + 2] = uint8_t(b << 3 | b >> 2);
+    }
+}
+
 bool encode_png(const png_picture& picture, std::vector<uint8_t>* out) {
     out->clear();
     if (picture.width < 1 || picture.height < 1) return false;
-    if (!picture.rgb && (!picture.indices || !picture.colors)) return false;
-    const bool indexed = picture.rgb == nullptr;
-    const size_t row_bytes = size_t(picture.width) * (indexed ? 1 : 3);
-    const uint8_t* from = indexed ? picture.indices : picture.rgb;
+    const bool packed = !picture.rgb && picture.pixels555;
+    const bool indexed = !picture.rgb && !packed;
+    if (indexed && (!picture.indices || !picture.colors)) return false;
+    const size_t width = size_t(picture.width);
+    const size_t row_bytes = width * (indexed ? 1 : 3);
     // The palette ends at the highest index used.
     int32_t palette_size = 0;
     if (indexed) {
         uint8_t highest = 0;
-        for (size_t i = 0; i < row_bytes * size_t(picture.height); ++i)
-            highest = std::max(highest, from[i]);
+        for (size_t i = 0; i < width * size_t(picture.height); ++i)
+            highest = std::max(highest, picture.indices[i]);
         palette_size = highest + 1;
     }
-    if (!scratch.compressor) scratch.compressor = libdeflate_alloc_compressor(2);
+    const int32_t level = std::clamp(picture.level, 1, 12);
+    if (!scratch.compressor || scratch.level != level) {
+        libdeflate_free_compressor(scratch.compressor);
+        scratch.compressor = libdeflate_alloc_compressor(level);
+        scratch.level = level;
+    }
     if (!scratch.compressor) return false;
     std::vector<uint8_t>& rows = scratch.rows;
     rows.resize((row_bytes + 1) * size_t(picture.height));
     for (int32_t y = 0; y < picture.height; ++y) {
         uint8_t* row = rows.data() + size_t(y) * (row_bytes + 1);
         row[0] = PNG_FILTER_VALUE_NONE;
-        memcpy(row + 1, from + size_t(y) * row_bytes, row_bytes);
+        if (packed)
+            rgb_from_555(picture.pixels555 + size_t(y) * width * 2, int64_t(width), row + 1);
+        else
+            memcpy(row + 1, (indexed ? picture.indices : picture.rgb) + size_t(y) * row_bytes,
+                   row_bytes);
     }
     std::vector<uint8_t>& compressed = scratch.compressed;
     compressed.resize(libdeflate_zlib_compress_bound(scratch.compressor, rows.size()));

@@ -13,14 +13,21 @@ bool write_png_rgb(const std::string& path, int32_t width, int32_t height, const
 bool encode_png_rgb(int32_t width, int32_t height, const uint8_t* rgb, std::vector<uint8_t>* out,
                     bool fast = false);
 
-// One picture for a PNG file: 8-bit RGB, or palette indices and their
-// colours, written as an indexed PNG that gives exactly the same RGB.
+// 5-5-5 pixels (16-bit little-endian) as 8-bit RGB, each field f widened to
+// (f << 3) | (f >> 2).
+void rgb_from_555(const uint8_t* pixels, int64_t count, uint8_t* rgb);
+
+// One picture for a PNG file: 8-bit RGB, 5-5-5 pixels written as that RGB,
+// or palette indices and their colours, written as an indexed PNG that gives
+// exactly the same RGB.
 struct png_picture {
     int32_t width = 0;
     int32_t height = 0;
-    const uint8_t* rgb = nullptr;     // width * height * 3
-    const uint8_t* indices = nullptr; // width * height, when rgb is null
-    const uint8_t* colors = nullptr;  // 256 colours, R, G, B each
+    const uint8_t* rgb = nullptr;       // width * height * 3
+    const uint8_t* pixels555 = nullptr; // width * height * 2, when rgb is null
+    const uint8_t* indices = nullptr;   // width * height, when both are null
+    const uint8_t* colors = nullptr;    // 256 colours, R, G, B each
+    int32_t level = 2;                  // libdeflate's, 1 to 12
 };
 bool encode_png(const png_picture& picture, std::vector<uint8_t>* out);
 

@@ -88,9 +88,10 @@ void expect_files_match_memory(const std::vector<uint8_t>& movie, bool interlace
 
 TEST(RipPng, ParallelFilesHoldEachSlotsPicture) {
     std::string dir = fresh_dir("png-parallel");
-    // 8-bit with palettes switched along the way, and 16-bit doubled.
+    // 8-bit with palettes switched along the way, 16-bit doubled and plain.
     expect_files_match_memory(make_form_demo_movie(0), false, dir + "/form");
     expect_files_match_memory(make_schl_demo_movie(2), true, dir + "/schl");
+    expect_files_match_memory(make_schl_demo_movie(0), false, dir + "/schl-plain");
 }
 
 TEST(RipPng, FailedPictureStopsTheRipWithPathAndReason) {
