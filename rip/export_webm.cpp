@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <opus/opus.h>
 #include <soxr.h>
+#include <thread>
 #include <vpx/vp8cx.h>
 #include <vpx/vpx_encoder.h>
 
@@ -44,15 +48,38 @@ int64_t frame_ms(int64_t sample_frame) {
     return (sample_frame * 1000 + movie_rate / 2) / movie_rate;
 }
 
+// A picture for the coding thread: an image of the ring with its time, or
+// (image -1) the end of the pictures, after which the encoder is flushed.
+struct picture_job {
+    int32_t image = -1;
+    int64_t start = 0;
+    int64_t duration = 0;
+};
+
+// VP9 coding runs on a thread of its own, so that reading and decoding the
+// movie, the colour conversion and the sound go on beside it: on its own the
+// encoder keeps two cores only about two thirds busy.
 struct picture_coder {
     vpx_codec_ctx_t codec;
     bool open = false;
-    vpx_image_t image;
-    bool image_made = false;
-    // The last picture handed out, coded once the next one tells its duration.
+    // One image waiting for its duration, one being coded, one queued.
+    static constexpr int32_t ring = 3;
+    vpx_image_t images[ring];
+    int32_t images_made = 0;
+    // The reading thread's: the last picture handed out, coded once the next
+    // one tells its duration.
     bool pending = false;
+    int32_t pending_image = -1;
     int64_t pending_start = 0;
     int32_t pictures = 0;
+
+    std::thread thread;
+    std::mutex lock; // guards what follows
+    std::condition_variable changed;
+    std::deque<picture_job> jobs;
+    std::vector<int32_t> free_images;
+    bool quit = false;     // stop without coding what is queued
+    std::string error;     // the coding thread's failure
     double luma_error = 0; // summed squared error and samples, with measure_psnr
     double luma_samples = 0;
 };
@@ -74,6 +101,7 @@ struct sound_coder {
 };
 
 struct exporter {
+    std::mutex mux; // the two coders' packets meet in out
     webm_output out;
     picture_coder picture;
     sound_coder sound;
@@ -87,32 +115,120 @@ bool fail(exporter* e, const std::string& why) {
     return false;
 }
 
-bool take_video_packets(exporter* e) {
+// On the coding thread.
+bool take_video_packets(exporter* e, std::string* error) {
+    picture_coder& c = e->picture;
     vpx_codec_iter_t iter = nullptr;
-    while (const vpx_codec_cx_pkt_t* p = vpx_codec_get_cx_data(&e->picture.codec, &iter)) {
+    while (const vpx_codec_cx_pkt_t* p = vpx_codec_get_cx_data(&c.codec, &iter)) {
         if (p->kind == VPX_CODEC_PSNR_PKT) {
-            e->picture.luma_error += double(p->data.psnr.sse[1]);
-            e->picture.luma_samples += double(p->data.psnr.samples[1]);
+            std::lock_guard<std::mutex> hold(c.lock);
+            c.luma_error += double(p->data.psnr.sse[1]);
+            c.luma_samples += double(p->data.psnr.samples[1]);
         }
         if (p->kind != VPX_CODEC_CX_FRAME_PKT) continue;
         const int64_t time_ns = frame_ms(p->data.frame.pts) * ns_per_ms;
+        std::lock_guard<std::mutex> hold(e->mux);
         if (!webm_add(&e->out, webm_video, time_ns, static_cast<const uint8_t*>(p->data.frame.buf),
-                      p->data.frame.sz, (p->data.frame.flags & VPX_FRAME_IS_KEY) != 0))
-            return fail(e, e->out.error);
+                      p->data.frame.sz, (p->data.frame.flags & VPX_FRAME_IS_KEY) != 0)) {
+            *error = e->out.error;
+            return false;
+        }
     }
     return true;
 }
 
-bool code_picture(exporter* e, vpx_image_t* image, int64_t start, int64_t duration) {
+bool code_picture(exporter* e, vpx_image_t* image, int64_t start, int64_t duration,
+                  std::string* error) {
     picture_coder& c = e->picture;
     if (vpx_codec_encode(&c.codec, image, start,
                          static_cast<unsigned long>(std::max<int64_t>(duration, 1)), 0,
                          VPX_DL_REALTIME) != VPX_CODEC_OK) {
         const char* detail = vpx_codec_error_detail(&c.codec);
-        return fail(e, std::string("the VP9 encoder failed: ") + vpx_codec_error(&c.codec) +
-                           (detail ? std::string(" (") + detail + ")" : ""));
+        *error = std::string("the VP9 encoder failed: ") + vpx_codec_error(&c.codec) +
+                 (detail ? std::string(" (") + detail + ")" : "");
+        return false;
     }
-    return take_video_packets(e);
+    return take_video_packets(e, error);
+}
+
+void picture_thread(exporter* e) {
+    picture_coder& c = e->picture;
+    for (;;) {
+        picture_job job;
+        {
+            std::unique_lock<std::mutex> hold(c.lock);
+            c.changed.wait(hold, [&] { return c.quit || !c.jobs.empty(); });
+            if (c.quit) return;
+            job = c.jobs.front();
+            c.jobs.pop_front();
+        }
+        std::string error;
+        const bool last = job.image < 0;
+        const bool ok =
+            last ? code_picture(e, nullptr, 0, 0, &error)
+                 : code_picture(e, &c.images[job.image], job.start, job.duration, &error);
+        {
+            std::lock_guard<std::mutex> hold(c.lock);
+            if (!ok && c.error.empty()) c.error = error;
+            if (!last) c.free_images.push_back(job.image);
+        }
+        c.changed.notify_all();
+        if (last || !ok) return;
+    }
+}
+
+// The reading thread's side. False once the coding thread has failed.
+bool picture_failed(exporter* e) {
+    std::lock_guard<std::mutex> hold(e->picture.lock);
+    if (e->picture.error.empty()) return false;
+    return fail(e, e->picture.error);
+}
+
+bool send_picture(exporter* e, const picture_job& job) {
+    picture_coder& c = e->picture;
+    {
+        std::lock_guard<std::mutex> hold(c.lock);
+        c.jobs.push_back(job);
+    }
+    c.changed.notify_all();
+    return !picture_failed(e);
+}
+
+// An image of the ring to convert the next picture into; -1 when the coding
+// thread has failed.
+int32_t take_free_image(exporter* e) {
+    picture_coder& c = e->picture;
+    int32_t image = -1;
+    {
+        std::unique_lock<std::mutex> hold(c.lock);
+        c.changed.wait(hold, [&] { return !c.free_images.empty() || !c.error.empty(); });
+        if (c.error.empty()) {
+            image = c.free_images.back();
+            c.free_images.pop_back();
+        }
+    }
+    if (image < 0) picture_failed(e);
+    return image;
+}
+
+// Codes the waiting picture and flushes the encoder; waits for the thread.
+bool finish_pictures(exporter* e, int64_t end_frame) {
+    picture_coder& c = e->picture;
+    bool ok = send_picture(e, {c.pending_image, c.pending_start, end_frame - c.pending_start}) &&
+              send_picture(e, {});
+    c.thread.join();
+    if (ok) ++c.pictures;
+    return ok && !picture_failed(e);
+}
+
+void stop_picture_thread(picture_coder* c) {
+    if (!c->thread.joinable()) return;
+    {
+        std::lock_guard<std::mutex> hold(c->lock);
+        c->quit = true;
+    }
+    c->changed.notify_all();
+    c->thread.join();
 }
 
 bool open_picture_coder(exporter* e, int32_t crf, bool measure_psnr) {
@@ -144,10 +260,13 @@ bool open_picture_coder(exporter* e, int32_t crf, bool measure_psnr) {
     vpx_codec_control(&c.codec, VP9E_SET_TILE_COLUMNS, 1);
     vpx_codec_control(&c.codec, VP9E_SET_COLOR_SPACE, int(VPX_CS_BT_601));
     vpx_codec_control(&c.codec, VP9E_SET_COLOR_RANGE, int(VPX_CR_STUDIO_RANGE));
-    if (!vpx_img_alloc(&c.image, VPX_IMG_FMT_I420, unsigned(e->info.width),
-                       unsigned(e->info.height), 16))
-        return fail(e, "out of memory for a picture");
-    c.image_made = true;
+    for (; c.images_made < c.ring; ++c.images_made) {
+        if (!vpx_img_alloc(&c.images[c.images_made], VPX_IMG_FMT_I420, unsigned(e->info.width),
+                           unsigned(e->info.height), 16))
+            return fail(e, "out of memory for a picture");
+        c.free_images.push_back(c.images_made);
+    }
+    c.thread = std::thread(picture_thread, e);
     return true;
 }
 
@@ -190,6 +309,7 @@ bool send_held_packet(exporter* e, int64_t discard_padding_ns) {
     sound_coder& s = e->sound;
     if (!s.holding) return true;
     s.holding = false;
+    std::lock_guard<std::mutex> hold(e->mux);
     if (!webm_add(&e->out, webm_sound, s.held_time_ns, s.held.data(), s.held.size(), true,
                   discard_padding_ns))
         return fail(e, e->out.error);
@@ -279,9 +399,11 @@ bool finish_sound(exporter* e) {
 }
 
 void close_coders(exporter* e) {
+    stop_picture_thread(&e->picture);
     if (e->picture.open) vpx_codec_destroy(&e->picture.codec);
-    if (e->picture.image_made) vpx_img_free(&e->picture.image);
-    e->picture.open = e->picture.image_made = false;
+    for (int32_t i = 0; i < e->picture.images_made; ++i) vpx_img_free(&e->picture.images[i]);
+    e->picture.open = false;
+    e->picture.images_made = 0;
     if (e->sound.opus) opus_encoder_destroy(e->sound.opus);
     if (e->sound.soxr) soxr_delete(e->sound.soxr);
     e->sound.opus = nullptr;
@@ -363,12 +485,17 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
             // A picture due in the same millisecond as the one waiting
             // replaces it: the file's clock cannot show both.
             if (c.pending && frame_ms(s.start_frame) > frame_ms(c.pending_start)) {
-                if (!code_picture(&e, &c.image, c.pending_start, s.start_frame - c.pending_start))
+                if (!send_picture(
+                        &e, {c.pending_image, c.pending_start, s.start_frame - c.pending_start}))
                     return false;
                 ++c.pictures;
+                c.pending = false;
             }
-            rgb_to_i420(s.rgb, e.info.width, e.info.height, c.image.planes[0], c.image.stride[0],
-                        c.image.planes[1], c.image.planes[2], c.image.stride[1]);
+            if (!c.pending) c.pending_image = take_free_image(&e);
+            if (c.pending_image < 0) return false;
+            vpx_image_t& image = c.images[c.pending_image];
+            rgb_to_i420(s.rgb, e.info.width, e.info.height, image.planes[0], image.stride[0],
+                        image.planes[1], image.planes[2], image.stride[1]);
             c.pending = true;
             c.pending_start = s.start_frame;
         }
@@ -387,12 +514,8 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
 
     rip_status status = rip_movie(request, begin, slot);
     bool ok = status == rip_done;
-    if (ok && e.picture.pending) {
-        picture_coder& c = e.picture;
-        ok = code_picture(&e, &c.image, c.pending_start, e.sample_frames - c.pending_start) &&
-             code_picture(&e, nullptr, 0, 0);
-        if (ok) ++c.pictures;
-    }
+    if (ok && e.picture.pending) ok = finish_pictures(&e, e.sample_frames);
+    stop_picture_thread(&e.picture);
     if (ok) ok = finish_sound(&e);
     const double seconds = std::max(double(e.sample_frames) / movie_rate,
                                     double(frame_ms(e.picture.pending_start) + 1) / 1000.0);
