@@ -257,6 +257,18 @@ TEST(RipPictures, SixteenBitFieldsWidenToEightBits) {
     const uint8_t expected[12] = {255, 255, 255, 0, 0, 0, 8, 132, 247, 0, 0, 0};
     EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 12), std::vector<uint8_t>(expected, expected + 12));
     reset_movie_state();
+    // Every 16-bit value, the top bit ignored; the last pixel ends the buffer.
+    std::vector<uint8_t> all(2 * 65536), out(3 * 65536);
+    for (uint32_t v = 0; v < 65536; ++v) {
+        all[2 * v] = uint8_t(v);
+        all[2 * v + 1] = uint8_t(v >> 8);
+    }
+    rgb_from_555(all.data(), 65536, out.data());
+    auto widened = [](uint32_t f) { return uint8_t(f << 3 | f >> 2); };
+    for (uint32_t v = 0; v < 65536; ++v)
+        ASSERT_TRUE(out[3 * v] == widened(v >> 10 & 31) && out[3 * v + 1] == widened(v >> 5 & 31) &&
+                    out[3 * v + 2] == widened(v & 31))
+            << v;
 }
 
 TEST(RipPictures, EightBitPixelsTakeThePaletteInForce) {
