@@ -6,6 +6,7 @@
 #include "rip_files.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 
@@ -29,15 +30,20 @@ static void bind_codec_library() {
     DrawFrameXD = reinterpret_cast<draw_frame_fn>(find_library_entry(codec_library, "DrawFrameXD"));
 }
 
+// The pixel stores below write a word whose first three bytes in memory are R, G, B.
+static_assert(std::endian::native == std::endian::little);
+
 void frame_to_rgb(uint8_t* out) {
     const int64_t pixels = int64_t(movie_width) * movie_height;
     if (movie_depth == 8) {
-        for (int64_t i = 0; i < pixels; ++i) {
-            const Color& c = colors_in_force[frame_pixels[i]];
-            out[3 * i] = c.r;
-            out[3 * i + 1] = c.g;
-            out[3 * i + 2] = c.b;
-        }
+        uint32_t words[256];
+        for (int i = 0; i < 256; ++i)
+            words[i] = uint32_t(colors_in_force[i].r) | uint32_t(colors_in_force[i].g) << 8 |
+                       uint32_t(colors_in_force[i].b) << 16;
+        // Four bytes stored per pixel; the fourth is the next pixel's, written over next.
+        int64_t i = 0;
+        for (; i + 1 < pixels; ++i) memcpy(out + 3 * i, &words[frame_pixels[i]], 4);
+        for (; i < pixels; ++i) memcpy(out + 3 * i, &words[frame_pixels[i]], 3);
         return;
     }
     rgb_from_555(frame_pixels, pixels, out);

@@ -1,6 +1,7 @@
 #include "rip_files.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -116,6 +117,9 @@ static bool write_png_chunks(const png_picture& picture, int32_t palette_size, c
 // the two bytes of a pixel even for green, split 3 + 2 bits between them: for
 // g = l + 8h (l < 8), 8g + (g >> 2) = (8l + (l >> 2)) + (64h + 2h). So a
 // pixel is the sum of one entry per byte, R, G, B in bytes 0, 1, 2.
+// The pixel stores below write a word whose first three bytes in memory are R, G, B.
+static_assert(std::endian::native == std::endian::little);
+
 struct widen_tables {
     uint32_t low[256], high[256];
 };
