@@ -6,8 +6,11 @@
 png_pool::png_pool(int32_t threads) {
     if (threads < 1) threads = int32_t(std::max(1u, std::thread::hardware_concurrency()));
     threads = std::min(threads, 64);
-    // Two buffers a thread: one being compressed, one queued behind it.
-    for (int32_t i = 0; i < 2 * threads; ++i) spare_.push_back(std::make_unique<job>());
+    // Four buffers a thread: pictures take uneven times to decode (a key
+    // picture several times the others), and with two the reader and the
+    // compressors took turns waiting for each other. More buffers cost more
+    // in first-touch page faults than they save.
+    for (int32_t i = 0; i < 4 * threads; ++i) spare_.push_back(std::make_unique<job>());
     for (int32_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
 }
 
