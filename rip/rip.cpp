@@ -215,7 +215,7 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
             return false;
         }
         if (!wav_open(&wav, dir + "/audio.wav", info.channels())) {
-            summary->error = "cannot write " + dir + "/audio.wav";
+            summary->error = wav.error;
             return false;
         }
         return true;
@@ -239,7 +239,7 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
             ++summary->pictures;
         }
         if (!wav_append(&wav, s.pcm, s.pcm_bytes)) {
-            summary->error = "cannot write " + wav.final_path;
+            summary->error = wav.error;
             return false;
         }
         sound_bytes += s.pcm_bytes;
@@ -262,7 +262,7 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
     }
     summary->sample_frames = sound_bytes / summary->info.frame_bytes();
     if (!wav_finish(&wav)) {
-        summary->error = "cannot write " + wav.final_path;
+        summary->error = wav.error;
         return rip_stopped;
     }
     if (!write_text_file(dir + "/timeline.tsv", timeline, &summary->error)) return rip_stopped;

@@ -226,6 +226,14 @@ bool write_whole_file(const std::string& path, const uint8_t* bytes, size_t size
     return true;
 }
 
+// Why libsndfile failed: the system's reason when it gave one.
+static void wav_failed(wav_output* wav, SNDFILE* file, int error_number) {
+    wav->failed = true;
+    if (wav->error.empty())
+        wav->error = "cannot write " + wav->final_path + ": " +
+                     (error_number ? strerror(error_number) : sf_strerror(file));
+}
+
 bool wav_open(wav_output* wav, const std::string& path, int32_t channels) {
     *wav = {};
     wav->final_path = path;
@@ -236,8 +244,12 @@ bool wav_open(wav_output* wav, const std::string& path, int32_t channels) {
     info.samplerate = 22050;
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    errno = 0;
     SNDFILE* file = sf_open(wav->temp_path.c_str(), SFM_WRITE, &info);
-    if (!file) return false;
+    if (!file) {
+        wav_failed(wav, nullptr, errno);
+        return false;
+    }
     wav->file = file;
     return true;
 }
@@ -254,11 +266,12 @@ bool wav_append(wav_output* wav, const uint8_t* pcm, int32_t bytes) {
     std::vector<short> samples(whole * size_t(wav->channels));
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = short(uint16_t(pending[2 * i] | pending[2 * i + 1] << 8));
+    errno = 0;
     sf_count_t written =
         sf_writef_short(static_cast<SNDFILE*>(wav->file), samples.data(), sf_count_t(whole));
     pending.erase(pending.begin(), pending.begin() + long(whole * size_t(frame_bytes)));
     if (written != sf_count_t(whole)) {
-        wav->failed = true;
+        wav_failed(wav, static_cast<SNDFILE*>(wav->file), errno);
         return false;
     }
     wav->frames += int64_t(whole);
@@ -267,14 +280,20 @@ bool wav_append(wav_output* wav, const uint8_t* pcm, int32_t bytes) {
 
 bool wav_finish(wav_output* wav) {
     if (!wav->file) return false;
-    bool ok = !wav->failed;
-    if (sf_close(static_cast<SNDFILE*>(wav->file)) != 0) ok = false;
+    SNDFILE* file = static_cast<SNDFILE*>(wav->file);
+    errno = 0;
+    if (sf_close(file) != 0) wav_failed(wav, nullptr, errno ? errno : EIO);
     wav->file = nullptr;
-    if (!ok) {
+    if (wav->failed) {
         remove(wav->temp_path.c_str());
         return false;
     }
-    return move_into_place(wav->temp_path, wav->final_path);
+    if (rename(wav->temp_path.c_str(), wav->final_path.c_str()) != 0) {
+        wav_failed(wav, nullptr, errno);
+        remove(wav->temp_path.c_str());
+        return false;
+    }
+    return true;
 }
 
 void wav_abandon(wav_output* wav) {

@@ -46,6 +46,7 @@ struct wav_output {
     std::vector<uint8_t> carry; // bytes of a sample frame not yet complete
     int64_t frames = 0;
     bool failed = false;
+    std::string error; // after a failure: "cannot write PATH: reason"
 };
 bool wav_open(wav_output* wav, const std::string& path, int32_t channels);
 // pcm: signed 16-bit little-endian, channels interleaved.

@@ -231,6 +231,15 @@ TEST(RipFiles, WavHoldsTheStreamEvenWhenSlotsSplitSampleFrames) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     wav_output nowhere;
     EXPECT_FALSE(wav_open(&nowhere, dir + "/no/such/x.wav", 1));
+    EXPECT_EQ(nowhere.error, "cannot write " + dir + "/no/such/x.wav: " + strerror(ENOENT));
+    // A directory in the way of the final name: the rename fails, nothing is left.
+    fs::create_directories(dir + "/taken.wav");
+    wav_output blocked;
+    ASSERT_TRUE(wav_open(&blocked, dir + "/taken.wav", 1));
+    ASSERT_TRUE(wav_append(&blocked, two, 2));
+    EXPECT_FALSE(wav_finish(&blocked));
+    EXPECT_EQ(blocked.error, "cannot write " + dir + "/taken.wav: " + strerror(EISDIR));
+    EXPECT_FALSE(fs::exists(blocked.temp_path));
 }
 
 TEST(RipFiles, TextFileReplacesWhole) {
