@@ -162,13 +162,46 @@ static std::string rip_failure(rip_status status, const rip_request& request,
     return summary.error.empty() ? std::string("rip stopped") : summary.error;
 }
 
+volatile sig_atomic_t rip_interrupted = 0;
+
+static void on_interrupt(int) {
+    rip_interrupted = 1;
+}
+
+// The previous handler comes back afterwards.
+interrupt_guard::interrupt_guard() {
+    rip_interrupted = 0;
+    struct sigaction action = {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous);
+}
+
+interrupt_guard::~interrupt_guard() {
+    sigaction(SIGINT, &previous, nullptr);
+}
+
+static bool not_interrupted() {
+    return !rip_interrupted;
+}
+
+// The pictures written before Ctrl-C are whole and stay; audio.wav and
+// timeline.tsv are not written.
+static int report_interrupted(const std::string& dir, FILE* err) {
+    fprintf(err, "\nreelrip: interrupted; %s is incomplete\n", dir.c_str());
+    return 130;
+}
+
 static int rip_one_movie(const rip_options& options, FILE* err) {
+    interrupt_guard guard;
     rip_request request;
     request.path = options.file;
     request.offset = options.offset;
     request.interlaced = options.interlaced;
+    request.keep_going = not_interrupted;
     rip_summary summary;
     rip_status status = rip_to_directory(request, options.out_dir, &summary);
+    if (rip_interrupted) return report_interrupted(options.out_dir, err);
     std::string failure = rip_failure(status, request, summary);
     if (!failure.empty()) {
         fprintf(err, "reelrip: %s\n", failure.c_str());
@@ -187,6 +220,7 @@ static int rip_every_movie(const rip_options& options, FILE* err) {
     std::vector<int32_t> offsets(movie_offsets, movie_offsets + count);
     std::vector<int32_t> failed;
     double total_seconds = 0;
+    interrupt_guard guard;
     for (int32_t i = 0; i < count; ++i) {
         char sub[16];
         snprintf(sub, sizeof sub, "%03d", int(i + 1));
@@ -194,11 +228,13 @@ static int rip_every_movie(const rip_options& options, FILE* err) {
         request.path = options.file;
         request.offset = offsets[size_t(i)];
         request.interlaced = options.interlaced;
+        request.keep_going = not_interrupted;
         rip_summary summary;
         fprintf(err, "movie %d of %d (offset %d): ", int(i + 1), int(count),
                 int(offsets[size_t(i)]));
         fflush(err);
         rip_status status = rip_to_directory(request, options.out_dir + "/" + sub, &summary);
+        if (rip_interrupted) return report_interrupted(options.out_dir + "/" + sub, err);
         std::string failure = rip_failure(status, request, summary);
         if (failure.empty()) {
             fprintf(err, "%.2f s, %d pictures\n", summary.seconds(), int(summary.pictures));

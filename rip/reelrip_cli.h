@@ -8,6 +8,7 @@
 //                                          every listed movie into DIR/NNN.webm
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -24,6 +25,15 @@ struct rip_options {
     bool webm = false;
     int32_t crf = -1; // -1: the export's default
     bool quiet = false;
+};
+
+// Set by Ctrl-C while an interrupt_guard lives: the rip stops at the next
+// slot and leaves no file under a temporary name; the program then exits 130.
+extern volatile sig_atomic_t rip_interrupted;
+struct interrupt_guard {
+    struct sigaction previous;
+    interrupt_guard();
+    ~interrupt_guard();
 };
 
 // The WebM runs of run_reelrip (webm_cli.cpp).

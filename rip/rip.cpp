@@ -221,6 +221,10 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
         return true;
     };
     auto slot = [&](const rip_slot& s) {
+        if (request.keep_going && !request.keep_going()) {
+            summary->error = "stopped";
+            return false;
+        }
         if (s.has_picture) {
             png_picture picture;
             picture.width = summary->info.width;

@@ -32,6 +32,9 @@ struct rip_request {
     // Threads that compress and write pictures in rip_to_directory; 0: one
     // per core.
     int32_t threads = 0;
+    // Asked by rip_to_directory before each slot, when set; false stops the
+    // rip as a failed write would (Ctrl-C).
+    std::function<bool()> keep_going = nullptr;
 };
 
 struct rip_movie_info {

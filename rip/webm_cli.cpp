@@ -13,26 +13,6 @@
 
 namespace {
 
-volatile sig_atomic_t interrupted = 0;
-
-void on_interrupt(int) {
-    interrupted = 1;
-}
-
-// Ctrl-C stops the export at the next slot, which then removes its
-// temporary file; the previous handler comes back afterwards.
-struct interrupt_guard {
-    struct sigaction previous;
-    interrupt_guard() {
-        interrupted = 0;
-        struct sigaction action = {};
-        action.sa_handler = on_interrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous);
-    }
-    ~interrupt_guard() { sigaction(SIGINT, &previous, nullptr); }
-};
-
 // The listed movies of an archive, without the scan's messages.
 std::vector<int32_t> listed_offsets(const std::string& file) {
     scan_sink sink;
@@ -68,9 +48,9 @@ struct progress_line {
     std::chrono::steady_clock::time_point drawn;
 
     bool update(const webm_progress& p) {
-        if (!err) return !interrupted;
+        if (!err) return !rip_interrupted;
         auto now = std::chrono::steady_clock::now();
-        if (shown && now - drawn < std::chrono::milliseconds(100)) return !interrupted;
+        if (shown && now - drawn < std::chrono::milliseconds(100)) return !rip_interrupted;
         drawn = now;
         double elapsed = std::chrono::duration<double>(now - start).count();
         double speed = elapsed > 0 ? p.movie_seconds / elapsed : 0;
@@ -78,7 +58,7 @@ struct progress_line {
                 speed);
         fflush(err);
         shown = true;
-        return !interrupted;
+        return !rip_interrupted;
     }
     void clear() {
         if (shown) fprintf(err, "\r%-40s\r", "");
@@ -103,7 +83,7 @@ int export_one(const rip_options& options, int64_t offset, const std::string& pa
     webm_summary summary;
     rip_status status = rip_to_webm(request, path, webm, &summary);
     line.clear();
-    if (interrupted) {
+    if (rip_interrupted) {
         *report = "interrupted; " + path + " not written";
         return 130;
     }
