@@ -93,7 +93,8 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
         return false;
     }
     if (options->mode == rip_list) {
-        if (out_given || offset_given || options->interlaced) {
+        if (out_given || offset_given || options->interlaced || options->webm ||
+            options->crf >= 0 || options->quiet) {
             *error = "--list takes only FILE";
             return false;
         }

@@ -73,6 +73,7 @@ TEST(RipOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(parse_error({"--list", "--all", "a.tre"}), "--list and --all cannot be combined");
     EXPECT_EQ(parse_error({"--list", "a.tre", "-o", "d"}), "--list takes only FILE");
     EXPECT_EQ(parse_error({"--list", "a.tre", "-i"}), "--list takes only FILE");
+    EXPECT_EQ(parse_error({"--list", "a.tre", "--crf", "9"}), "--list takes only FILE");
     EXPECT_FALSE(parse_error({"--all", "a.tre", "-o", "d", "-offset", "4"}).empty());
 }
 
