@@ -410,10 +410,9 @@ void close_coders(exporter* e) {
     e->sound.soxr = nullptr;
 }
 
-double progress_fraction(const rip_request& request, int64_t movie_end) {
-    if (!movie_file) return 0;
+double progress_fraction(const rip_request& request, int64_t movie_end, int64_t position) {
     const int64_t end = movie_end > request.offset ? movie_end : int64_t(file_size);
-    const int64_t at = int64_t(ftello(movie_file)) - request.offset;
+    const int64_t at = position - request.offset;
     if (end <= request.offset) return 0;
     return std::clamp(double(at) / double(end - request.offset), 0.0, 1.0);
 }
@@ -502,7 +501,7 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
         if (!add_sound(&e, s.pcm, s.pcm_bytes)) return false;
         if (options.progress) {
             webm_progress p;
-            p.fraction = progress_fraction(request, options.movie_end);
+            p.fraction = progress_fraction(request, options.movie_end, s.file_position);
             p.movie_seconds = double(e.sample_frames) / movie_rate;
             if (!options.progress(p)) {
                 caller_stopped = true;

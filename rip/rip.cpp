@@ -62,11 +62,23 @@ static void close_movie() {
     movie_file = nullptr;
 }
 
+// Where the reader stood in the file after reading each slot of the ring:
+// how far a rip has come when it hands that slot out, the reader being a
+// ring's length ahead by then.
+static int64_t slot_end_position[ring_size];
+
+static void read_and_mark() {
+    const int32_t before = slots_read;
+    read_next_slot();
+    if (slots_read > before && movie_file)
+        slot_end_position[(slots_read - 1) % ring_size] = int64_t(ftello(movie_file));
+}
+
 // A reader call that neither fills a slot nor ends the movie would leave the
 // rip waiting for a slot that never comes; it is taken as the end.
 static void read_one_more() {
     int32_t before = slots_read;
-    read_next_slot();
+    read_and_mark();
     if (!at_end && slots_read == before) {
         last_slot = before - 1;
         at_end = true;
@@ -115,6 +127,7 @@ rip_status rip_movie(const rip_request& request,
     std::vector<uint8_t> rgb(
         pictures && !indexed && !packed ? size_t(info.width) * size_t(info.height) * 3 : 0);
     uint8_t colors[256 * 3];
+    hooks.read_slot = read_and_mark;
     prefill_ring();
     int64_t bytes_before = 0;
     for (int32_t n = 0; n < slots_read; ++n) {
@@ -124,6 +137,7 @@ rip_status rip_movie(const rip_request& request,
         slots_heard = n;
         rip_slot out;
         out.number = n;
+        out.file_position = slot_end_position[n % ring_size];
         out.has_picture = pictures && s.video_length >= 1;
         if (out.has_picture) {
             decode_slot_picture(&s);

@@ -63,6 +63,9 @@ struct rip_slot {
     const uint8_t* pixels555 = nullptr;
     const uint8_t* pcm = nullptr; // pcm_bytes of signed 16-bit little-endian sound
     int32_t pcm_bytes = 0;
+    // The reader's place in the file just after this slot: how far the rip
+    // has come through the movie's bytes.
+    int64_t file_position = 0;
     int64_t start_frame = 0; // sample frames of sound before this slot
     int32_t frames = 0;      // this slot's sample frames (pcm_bytes / frame_bytes)
 };
