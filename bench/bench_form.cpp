@@ -2,6 +2,7 @@
 // beside a plain copy of the bytes it writes (the decoder's goal is at most
 // 5 times that copy).
 #include "bytes.h"
+#include "cpu_time_reporter.h"
 #include "form_writer.h"
 #include "formats/common/lz.h"
 #include "formats/form/form.h"
@@ -161,23 +162,11 @@ BENCHMARK(form_decode_interlaced);
 BENCHMARK(copy_written_interlaced);
 BENCHMARK(form_read_slot);
 
-// Prints the decoders' time as a multiple of the copy of what they write.
-// CPU time: the machines these run on are often shared, and both sides are
-// single-threaded.
-class ratio_reporter : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration)
-                seconds[r.benchmark_name()] = r.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
+// Prints the decoders' time as a multiple of the copy of what they write
+// (both sides are single-threaded).
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    ratio_reporter reporter;
+    cpu_time_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const char* kind : {"normal", "interlaced"}) {
         auto decode = reporter.seconds.find(std::string("form_decode_") + kind);

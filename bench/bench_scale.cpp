@@ -3,6 +3,7 @@
 // a plain copy of the bytes that it writes. The goal: well under 1 ms a
 // picture.
 #include "SDL.h"
+#include "cpu_time_reporter.h"
 #include "scale.h"
 
 #include <benchmark/benchmark.h>
@@ -88,22 +89,9 @@ BENCHMARK(scaled_copy_8bit);
 BENCHMARK(scaled_copy_16bit);
 BENCHMARK(plain_copy_of_scaled_bytes);
 
-// CPU time: the machines these run on are often shared.
-class ratio_reporter : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration)
-                seconds[r.benchmark_name()] =
-                    r.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    ratio_reporter reporter;
+    cpu_time_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto copy = reporter.seconds.find("plain_copy_of_scaled_bytes");
     for (const char* depth : {"8bit", "16bit"}) {

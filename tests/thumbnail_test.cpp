@@ -18,9 +18,7 @@ std::vector<uint8_t> grey_movie(int frames, uint8_t (*fill)(int, int), bool size
     m.width = w;
     m.height = h;
     m.write_size = true;
-    std::array<uint8_t, 768> pal{};
-    for (int i = 0; i < 256; ++i) pal[3 * i] = pal[3 * i + 1] = pal[3 * i + 2] = uint8_t(i / 4);
-    m.palettes.push_back(pal);
+    m.palettes.push_back(grey_ramp_palette());
     for (int f = 0; f < frames; ++f) {
         form_frame fr;
         for (int i = 0; i < w * h; ++i) fr.pixels.push_back(fill(f, i));

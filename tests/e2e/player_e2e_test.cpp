@@ -16,9 +16,7 @@ std::vector<uint8_t> tone_movie(int frames, int samples, bool pictures = true) {
     m.width = 64;
     m.height = 48;
     m.write_size = true;
-    std::array<uint8_t, 768> pal{};
-    for (int i = 0; i < 256; ++i) pal[3 * i] = pal[3 * i + 1] = pal[3 * i + 2] = uint8_t(i / 4);
-    m.palettes.push_back(pal);
+    m.palettes.push_back(grey_ramp_palette());
     for (int f = 0; f < frames; ++f) {
         form_frame fr;
         fr.has_picture = pictures;

@@ -20,3 +20,10 @@ std::vector<uint8_t> make_form_busy_movie(int seconds) {
     }
     return write_form_movie(m);
 }
+
+std::array<uint8_t, 768> grey_ramp_palette() {
+    std::array<uint8_t, 768> palette{};
+    for (size_t i = 0; i < 256; ++i)
+        palette[3 * i] = palette[3 * i + 1] = palette[3 * i + 2] = uint8_t(i / 4);
+    return palette;
+}

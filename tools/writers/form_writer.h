@@ -61,3 +61,6 @@ std::vector<uint8_t> encode_form_opcodes(const std::vector<uint8_t>& opcodes);
 // and a square-wave sound: slow to export on any machine, for tests that
 // interrupt an export.
 std::vector<uint8_t> make_form_busy_movie(int seconds);
+
+// A grey ramp: index i is level i / 4 on all three 6-bit components.
+std::array<uint8_t, 768> grey_ramp_palette();
