@@ -13,7 +13,9 @@ const char rip_usage_text[] =
     "       reelrip --list FILE\n"
     "       reelrip --all FILE [-i] -o DIR\n"
     "       reelrip FILE [-offset N] [-i] -o OUT.webm [--crf N] [--quiet]\n"
-    "       reelrip --all FILE [-i] -o DIR --webm [--crf N] [--quiet]\n";
+    "       reelrip --all FILE [-i] -o DIR --webm [--crf N] [--quiet]\n"
+    "       reelrip FILE [-offset N] [-i] -o OUT.mkv [--quiet]\n"
+    "       reelrip --all FILE [-i] -o DIR --mkv [--quiet]\n";
 
 // Decimal with an optional sign, nothing else; values are kept wide so that
 // an offset beyond 32 bits is refused later as nothing playable.
@@ -56,8 +58,10 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
             }
             options->mode = mode;
             mode_given = true;
-        } else if (word == "--webm" || word == "--quiet") {
-            (word == "--webm" ? options->webm : options->quiet) = true;
+        } else if (word == "--webm" || word == "--quiet" || word == "--mkv") {
+            (word == "--webm"  ? options->webm
+             : word == "--mkv" ? options->mkv
+                               : options->quiet) = true;
         } else if (word == "--crf") {
             int64_t crf = -1;
             if (i + 1 >= argc || !parse_number(argv[i + 1], &crf) || crf < 0 || crf > 63) {
@@ -93,7 +97,7 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
         return false;
     }
     if (options->mode == rip_list) {
-        if (out_given || offset_given || options->interlaced || options->webm ||
+        if (out_given || offset_given || options->interlaced || options->webm || options->mkv ||
             options->crf >= 0 || options->quiet) {
             *error = "--list takes only FILE";
             return false;
@@ -108,13 +112,26 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
         *error = "missing -o DIR";
         return false;
     }
-    if (options->mode == rip_one && options->webm) {
-        *error = "--webm is for --all; one movie is written as WebM when OUT ends in .webm";
+    if (options->mode == rip_one && (options->webm || options->mkv)) {
+        *error = "--webm and --mkv are for --all; one movie is written as WebM or Matroska when "
+                 "OUT ends in .webm or .mkv";
         return false;
     }
-    if (options->mode == rip_one) options->webm = is_webm_path(options->out_dir);
+    if (options->webm && options->mkv) {
+        *error = "--webm and --mkv cannot be combined";
+        return false;
+    }
+    if (options->mode == rip_one) {
+        options->webm = is_webm_path(options->out_dir);
+        options->mkv = is_mkv_path(options->out_dir);
+    }
+    if (options->mkv && options->crf >= 0) {
+        *error = "--crf applies to WebM output only; Matroska output is exact";
+        return false;
+    }
+    options->webm = options->webm || options->mkv;
     if (!options->webm && (options->crf >= 0 || options->quiet)) {
-        *error = "--crf and --quiet apply to WebM output only";
+        *error = "--crf and --quiet apply to WebM and Matroska output only";
         return false;
     }
     return true;

@@ -6,6 +6,10 @@
 //                                          one movie as a WebM video
 //   reelrip --all FILE [-i] -o DIR --webm [--crf N] [--quiet]
 //                                          every listed movie into DIR/NNN.webm
+//   reelrip FILE [-offset N] [-i] -o OUT.mkv [--quiet]
+//                                          one movie exactly, as Matroska
+//   reelrip --all FILE [-i] -o DIR --mkv [--quiet]
+//                                          every listed movie into DIR/NNN.mkv
 #pragma once
 
 #include <csignal>
@@ -21,8 +25,11 @@ struct rip_options {
     std::string out_dir;
     int64_t offset = 0;
     bool interlaced = false;
-    // WebM output: one movie's OUT ends in ".webm", or --all with --webm.
+    // WebM output: one movie's OUT ends in ".webm", or --all with --webm;
+    // exact Matroska output (webm and mkv both set) likewise with ".mkv",
+    // --mkv.
     bool webm = false;
+    bool mkv = false;
     int32_t crf = -1; // -1: the export's default
     bool quiet = false;
 };
@@ -36,7 +43,7 @@ struct interrupt_guard {
     ~interrupt_guard();
 };
 
-// The WebM runs of run_reelrip (webm_cli.cpp).
+// The WebM and Matroska runs of run_reelrip (webm_cli.cpp).
 int rip_one_webm(const rip_options& options, FILE* err);
 int rip_every_webm(const rip_options& options, FILE* err);
 

@@ -1,5 +1,5 @@
-// reelrip's WebM runs: the export with a progress line, Ctrl-C handling and
-// the file's title.
+// reelrip's WebM and Matroska runs: the export with a progress line, Ctrl-C
+// handling and the file's title.
 #include "export_webm.h"
 #include "reelrip_cli.h"
 #include "scanner.h"
@@ -73,7 +73,8 @@ int export_one(const rip_options& options, int64_t offset, const std::string& pa
     request.offset = offset;
     request.interlaced = options.interlaced;
     webm_options webm;
-    if (options.crf >= 0) webm.crf = options.crf;
+    webm.exact = options.mkv;
+    webm.crf = options.crf;
     webm.title = title;
     webm.movie_end = end;
     progress_line line;
@@ -150,7 +151,7 @@ int rip_every_webm(const rip_options& options, FILE* err) {
     int32_t failed = 0;
     for (int32_t i = 0; i < count; ++i) {
         char name[24];
-        snprintf(name, sizeof name, "/%03d.webm", int(i + 1));
+        snprintf(name, sizeof name, options.mkv ? "/%03d.mkv" : "/%03d.webm", int(i + 1));
         fprintf(err, "movie %d of %d (offset %d): ", int(i + 1), int(count),
                 int(offsets[size_t(i)]));
         fflush(err);
