@@ -26,7 +26,9 @@ static int make_demo(int argc, char** argv) {
               write_file(dir + "/demo.riff", make_riff_demo_movie()) &&
               write_file(dir + "/demo.tgv", make_sead_demo_movie()) &&
               write_file(dir + "/demo.tre", make_demo_archive()) &&
-              write_file(dir + "/schl_demo.tre", make_schl_demo_archive());
+              write_file(dir + "/schl_demo.tre", make_schl_demo_archive()) &&
+              write_file(dir + "/dithered.form", make_form_dithered_movie()) &&
+              write_file(dir + "/dithered.tgv", make_sead_dithered_movie());
     return ok ? 0 : 1;
 }
 
