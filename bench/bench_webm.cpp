@@ -87,6 +87,24 @@ const movie_file& movie(int index) {
     return m;
 }
 
+// The timed exports: movie seconds per second of the wall clock (returned)
+// and of the process's CPU time.
+double time_exports(benchmark::State& state, const movie_file& m, const rip_request& request,
+                    const std::string& out, const webm_options& options) {
+    const double cpu_start = process_cpu_seconds();
+    auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        webm_summary s;
+        if (rip_to_webm(request, out, options, &s) != rip_done)
+            state.SkipWithError("export failed");
+    }
+    const double rate = m.seconds * double(state.iterations()) / seconds_since(start);
+    state.counters["movie_s_per_s"] = rate;
+    state.counters["movie_s_per_cpu_s"] =
+        m.seconds * double(state.iterations()) / (process_cpu_seconds() - cpu_start);
+    return rate;
+}
+
 void webm_export(benchmark::State& state) {
     const movie_file& m = movie(int(state.range(0)));
     rip_request request;
@@ -110,18 +128,8 @@ void webm_export(benchmark::State& state) {
         return;
     }
     options.measure_psnr = false;
-    const double cpu_start = process_cpu_seconds();
-    auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        webm_summary s;
-        if (rip_to_webm(request, out, options, &s) != rip_done)
-            state.SkipWithError("export failed");
-    }
-    const double rate = m.seconds * double(state.iterations()) / seconds_since(start);
-    state.counters["movie_s_per_s"] = rate;
-    state.counters["movie_s_per_cpu_s"] =
-        m.seconds * double(state.iterations()) / (process_cpu_seconds() - cpu_start);
-    state.counters["vs_no_output"] = rate / m.reference_rate;
+    state.counters["vs_no_output"] =
+        time_exports(state, m, request, out, options) / m.reference_rate;
     state.counters["bytes_per_movie_s"] = double(summary.bytes) / summary.seconds();
     state.counters["psnr_y_db"] = summary.psnr_y;
     state.counters["worst_db"] = summary.worst_psnr_y;
@@ -157,17 +165,7 @@ void mkv_export(benchmark::State& state) {
     }
     const double png_bytes = double(bytes_under(folder));
     std::filesystem::remove_all(folder);
-    const double cpu_start = process_cpu_seconds();
-    auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        webm_summary s;
-        if (rip_to_webm(request, out, options, &s) != rip_done)
-            state.SkipWithError("export failed");
-    }
-    const double rate = m.seconds * double(state.iterations()) / seconds_since(start);
-    state.counters["movie_s_per_s"] = rate;
-    state.counters["movie_s_per_cpu_s"] =
-        m.seconds * double(state.iterations()) / (process_cpu_seconds() - cpu_start);
+    time_exports(state, m, request, out, options);
     state.counters["bytes_per_movie_s"] = double(summary.bytes) / summary.seconds();
     state.counters["png_bytes_per_movie_s"] = png_bytes / summary.seconds();
     state.counters["vs_png"] = double(summary.bytes) / png_bytes;
