@@ -26,14 +26,18 @@ constexpr int64_t ns_per_ms = 1000000;
 // The exact file keeps every instant of the timeline: slots one sample
 // (45 us) apart keep their own times.
 constexpr int64_t exact_tick_ns = 10000;
-// Lossless pictures are coded at the good-quality deadline, speed 5: on
-// the demo movies about a third smaller than real-time at speed 8, at half
-// its speed. Noise-like pictures gain nothing from it (each plane's noise is
-// coded as it is), so after a picture of more than noisy_bytes_per_pixel the
-// next ones are coded in real time until one is smaller again.
-constexpr int exact_good_speed = 5;
-constexpr int exact_realtime_speed = 8;
-constexpr double noisy_bytes_per_pixel = 1.5;
+// WebM pictures are coded at the real-time deadline, speed 6 (see
+// open_picture_coder). Lossless pictures are coded at the good-quality
+// deadline, speed 5: on the demo movies about a third smaller than real-time
+// at speed 8, at half its speed. Noise-like pictures gain nothing from the
+// finer searches (the noise is coded as it is, in no fewer bytes), so after
+// an inter picture of more than noisy_bytes_per_pixel the next ones are coded
+// in real time at speed 8 until one is smaller again: a third faster there.
+constexpr int webm_speed = 6;
+constexpr int exact_speed = 5;
+constexpr int noisy_speed = 8;
+constexpr double webm_noisy_bytes_per_pixel = 0.2;
+constexpr double exact_noisy_bytes_per_pixel = 1.5;
 
 // Fixed-point BT.601 studio-range coefficients (16 fractional bits).
 constexpr int32_t fix(double v) {
@@ -74,7 +78,8 @@ struct picture_coder {
     vpx_codec_ctx_t codec;
     bool open = false;
     bool exact = false;
-    bool noisy = false; // exact: the last picture was noise-like
+    bool noisy = false; // the last inter picture was noise-like
+    int32_t applied_speed = 0;
     // The floor: the quality level in use, lowered and raised picture by
     // picture, never above top.
     bool floor = false;
@@ -231,9 +236,11 @@ bool code_picture(exporter* e, vpx_image_t* image, int64_t start, int64_t durati
         }
         const vpx_enc_frame_flags_t flags = attempt > 0 ? VPX_EFLAG_FORCE_KF : 0;
         const bool good = c.exact && !c.noisy;
-        if (c.exact)
-            vpx_codec_control(&c.codec, VP8E_SET_CPUUSED,
-                              good ? exact_good_speed : exact_realtime_speed);
+        const int32_t speed = c.noisy ? noisy_speed : c.exact ? exact_speed : webm_speed;
+        if (speed != c.applied_speed) {
+            vpx_codec_control(&c.codec, VP8E_SET_CPUUSED, speed);
+            c.applied_speed = speed;
+        }
         if (vpx_codec_encode(&c.codec, image, start,
                              static_cast<unsigned long>(std::max<int64_t>(duration, 1)), flags,
                              good ? VPX_DL_GOOD_QUALITY : VPX_DL_REALTIME) != VPX_CODEC_OK) {
@@ -244,9 +251,10 @@ bool code_picture(exporter* e, vpx_image_t* image, int64_t start, int64_t durati
         }
         bool short_of_floor = false;
         if (!take_video_packets(e, &short_of_floor, error)) return false;
-        if (c.exact && image)
+        if (image && !c.held.empty() && !c.held_key)
             c.noisy = double(c.held.size()) >
-                      noisy_bytes_per_pixel * double(e->info.width) * double(e->info.height);
+                      (c.exact ? exact_noisy_bytes_per_pixel : webm_noisy_bytes_per_pixel) *
+                          double(e->info.width) * double(e->info.height);
         if (!short_of_floor) return true;
         std::lock_guard<std::mutex> hold(c.lock);
         ++c.recoded;
@@ -363,7 +371,6 @@ bool open_picture_coder(exporter* e, const webm_options& options) {
         VPX_CODEC_OK)
         return fail(e, "the VP9 encoder cannot be set up");
     c.open = true;
-    vpx_codec_control(&c.codec, VP8E_SET_CPUUSED, c.exact ? exact_good_speed : 6);
     vpx_codec_control(&c.codec, VP8E_SET_CQ_LEVEL, unsigned(crf));
     vpx_codec_control(&c.codec, VP9E_SET_ROW_MT, 1u);
     vpx_codec_control(&c.codec, VP9E_SET_TILE_COLUMNS, 1);
