@@ -229,11 +229,12 @@ std::string rip_failure(rip_status status, const std::string& file, int64_t offs
     switch (status) {
     case rip_done:
         return {};
-    case rip_cannot_open: {
-        std::string reason;
-        return readable_file(file, &reason) ? "cannot open " + file : reason;
-    }
+    case rip_cannot_open:
     case rip_not_playable: {
+        // A folder opens as a file but reads nothing.
+        std::string reason;
+        if (!readable_file(file, &reason)) return reason;
+        if (status == rip_cannot_open) return "cannot open " + file;
         movie_list list = list_file_movies(file);
         bool listed = false;
         for (int32_t o : list.offsets) listed = listed || o == offset;
@@ -296,22 +297,21 @@ int every_report::finish(const std::string& dir, double seconds) {
     return 1;
 }
 
-// The file can be read, or the reason it cannot on err; for the runs that
-// scan it before ripping.
-static bool check_readable(const std::string& file, FILE* err) {
+bool list_or_say_why(const std::string& file, FILE* err, movie_list* list) {
     std::string reason;
-    if (readable_file(file, &reason)) return true;
-    fprintf(err, "reelrip: %s\n", reason.c_str());
+    if (!readable_file(file, &reason)) {
+        fprintf(err, "reelrip: %s\n", reason.c_str());
+        return false;
+    }
+    *list = list_file_movies(file);
+    if (!list->offsets.empty()) return true;
+    fprintf(err, "reelrip: no playable movies in %s\n", file.c_str());
     return false;
 }
 
 static int list_movies(const rip_options& options, FILE* out, FILE* err) {
-    if (!check_readable(options.file, err)) return 1;
-    movie_list list = list_file_movies(options.file);
-    if (list.offsets.empty()) {
-        fprintf(err, "reelrip: no playable movies in %s\n", options.file.c_str());
-        return 1;
-    }
+    movie_list list;
+    if (!list_or_say_why(options.file, err, &list)) return 1;
     for (size_t i = 0; i < list.offsets.size(); ++i)
         fprintf(out, "%d\t%s\n", int(list.offsets[i]), list.lines[i].c_str());
     return 0;
@@ -373,13 +373,9 @@ static int rip_one_movie(const rip_options& options, FILE* err) {
 }
 
 static int rip_every_movie(const rip_options& options, FILE* err) {
-    if (!check_readable(options.file, err)) return 1;
-    movie_list list = list_file_movies(options.file);
+    movie_list list;
+    if (!list_or_say_why(options.file, err, &list)) return 1;
     const int32_t count = int32_t(list.offsets.size());
-    if (count == 0) {
-        fprintf(err, "reelrip: no playable movies in %s\n", options.file.c_str());
-        return 1;
-    }
     std::vector<std::string> names = output_names(list);
     every_report report{err, options.quiet, count};
     double total_seconds = 0;

@@ -45,6 +45,9 @@ struct movie_list {
     bool named = false; // a named archive: each line is its member's name
 };
 movie_list list_file_movies(const std::string& file);
+// The list for --list and --all; false, with the reason on err, when the
+// file cannot be read or lists no movie.
+bool list_or_say_why(const std::string& file, FILE* err, movie_list* list);
 // Where the movie at offset ends: the next listed movie's offset, or 0 for
 // the end of the file.
 int64_t movie_end(const std::vector<int32_t>& offsets, int64_t offset);

@@ -2,7 +2,6 @@
 // the file's title.
 #include "export_webm.h"
 #include "reelrip_cli.h"
-#include "rip_files.h"
 
 #include <chrono>
 #include <csignal>
@@ -116,17 +115,9 @@ int rip_one_webm(const rip_options& options, FILE* err) {
 
 int rip_every_webm(const rip_options& options, FILE* err) {
     interrupt_guard guard;
-    std::string reason;
-    if (!readable_file(options.file, &reason)) {
-        fprintf(err, "reelrip: %s\n", reason.c_str());
-        return 1;
-    }
-    movie_list list = list_file_movies(options.file);
+    movie_list list;
+    if (!list_or_say_why(options.file, err, &list)) return 1;
     const std::vector<int32_t>& offsets = list.offsets;
-    if (offsets.empty()) {
-        fprintf(err, "reelrip: no playable movies in %s\n", options.file.c_str());
-        return 1;
-    }
     std::vector<std::string> names = output_names(list);
     const int32_t count = int32_t(offsets.size());
     every_report progress{err, options.quiet, count};

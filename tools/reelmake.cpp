@@ -30,7 +30,7 @@ static bool make_folder(const std::string& folder, std::string* error) {
     return false;
 }
 
-static bool make_demo(const std::string& dir, int, std::string* error) {
+static bool make_demo(const std::string& dir, std::string* error) {
     return make_folder(dir, error) && save(dir + "/demo.form", make_form_demo_movie(0), error) &&
            save(dir + "/demo.riff", make_riff_demo_movie(), error) &&
            save(dir + "/demo.tgv", make_sead_demo_movie(), error) &&
@@ -38,31 +38,7 @@ static bool make_demo(const std::string& dir, int, std::string* error) {
            save(dir + "/schl_demo.tre", make_schl_demo_archive(), error);
 }
 
-static bool make_form(const std::string& out, int variant, std::string* error) {
-    return save(out, make_form_demo_movie(variant), error);
-}
-
-static bool make_riff(const std::string& out, int, std::string* error) {
-    return save(out, make_riff_demo_movie(), error);
-}
-
-static bool make_sead(const std::string& out, int, std::string* error) {
-    return save(out, make_sead_demo_movie(), error);
-}
-
-static bool make_schl(const std::string& out, int variant, std::string* error) {
-    return save(out, make_schl_demo_movie(variant), error);
-}
-
-static bool make_schl_archive(const std::string& out, int, std::string* error) {
-    return save(out, make_schl_demo_archive(), error);
-}
-
-static bool make_archive(const std::string& out, int, std::string* error) {
-    return save(out, make_demo_archive(), error);
-}
-
-static bool make_seeds(const std::string& dir, int, std::string* error) {
+static bool make_seeds(const std::string& dir, std::string* error) {
     if (!make_folder(dir, error)) return false;
     errno = 0;
     if (write_fuzz_seeds(dir)) return true;
@@ -70,26 +46,33 @@ static bool make_seeds(const std::string& dir, int, std::string* error) {
     return false;
 }
 
+// A command writes the one file that make gives, or fills a folder.
 struct reelmake_command {
     const char* name;
     const char* out; // "OUT" or "DIR"
     int variants;    // an optional VARIANT from 0 to variants - 1; 0 takes none
     const char* help;
-    bool (*run)(const std::string& out, int variant, std::string* error);
+    std::vector<uint8_t> (*make)(int variant);
+    bool (*fill)(const std::string& dir, std::string* error);
 };
 
 // One command a line, so that new ones slot in.
 static const reelmake_command commands[] = {
     {"demo", "DIR", 0,
-     "all the demo content: demo.form, demo.riff, demo.tgv, demo.tre, schl_demo.tre", make_demo},
-    {"form", "OUT", 3, "one FORM demo movie: variants 0 (default), 1, 2", make_form},
-    {"riff", "OUT", 0, "the RIFF demo movie", make_riff},
-    {"sead", "OUT", 0, "the SEAD demo movie", make_sead},
+     "all the demo content: demo.form, demo.riff, demo.tgv, demo.tre, schl_demo.tre", nullptr,
+     make_demo},
+    {"form", "OUT", 3, "one FORM demo movie: variants 0 (default), 1, 2",
+     [](int v) { return make_form_demo_movie(v); }, nullptr},
+    {"riff", "OUT", 0, "the RIFF demo movie", [](int) { return make_riff_demo_movie(); }, nullptr},
+    {"sead", "OUT", 0, "the SEAD demo movie", [](int) { return make_sead_demo_movie(); }, nullptr},
     {"schl", "OUT", 3, "one SCHl demo movie: 0 mono 96 x 96 (default), 1 stereo, 2 160 x 128",
-     make_schl},
-    {"schl-archive", "OUT", 0, "the named archive of SCHl demo movies", make_schl_archive},
-    {"archive", "OUT", 0, "the launcher's demo archive", make_archive},
-    {"seeds", "DIR", 0, "the fuzz targets' seed corpora, one folder per target", make_seeds},
+     [](int v) { return make_schl_demo_movie(v); }, nullptr},
+    {"schl-archive", "OUT", 0, "the named archive of SCHl demo movies",
+     [](int) { return make_schl_demo_archive(); }, nullptr},
+    {"archive", "OUT", 0, "the launcher's demo archive", [](int) { return make_demo_archive(); },
+     nullptr},
+    {"seeds", "DIR", 0, "the fuzz targets' seed corpora, one folder per target", nullptr,
+     make_seeds},
 };
 
 static void print_usage(FILE* out) {
@@ -148,7 +131,9 @@ int main(int argc, char** argv) {
                            ", not " + argv[3]);
     if (argc >= 5) return usage_error(std::string("too many words: ") + argv[4]);
     std::string error;
-    if (command->run(argv[2], variant, &error)) return 0;
+    if (command->make ? save(argv[2], command->make(variant), &error)
+                      : command->fill(argv[2], &error))
+        return 0;
     fprintf(stderr, "reelmake: %s\n", error.c_str());
     return 1;
 }
