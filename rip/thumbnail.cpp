@@ -1,7 +1,7 @@
 #include "thumbnail.h"
 
+#include "reelrip_cli.h"
 #include "rip_files.h"
-#include "scanner.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,32 +112,25 @@ int run_thumbnail(int argc, const char* const* argv, FILE* err) {
         fprintf(err, "reelrip: --thumbnail needs SIZE (1 to 4096), FILE and OUT.png\n");
         return 2;
     }
-    std::string reason;
-    if (!readable_file(argv[1], &reason)) {
-        fprintf(err, "reelrip: %s\n", reason.c_str());
-        return 1;
-    }
     // The scanner's list says where the movie starts: offset 0 for a single
     // movie file, the first listed member for an archive.
-    scan_sink sink{[](void*, const char*) {}, nullptr, nullptr};
-    scan_archive(argv[1], sink);
-    if (movie_count < 1) {
-        fprintf(err, "reelrip: no playable movies in %s\n", argv[1]);
-        return 1;
-    }
+    movie_list list;
+    if (!list_or_say_why(argv[1], err, &list)) return 1;
     rip_request request;
     request.path = argv[1];
-    request.offset = movie_offsets[0];
+    request.offset = list.offsets[0];
     thumbnail_picture picture;
     rip_status status = rip_done;
     if (!pick_thumbnail_picture(request, &picture, &status)) {
-        if (status == rip_cannot_open && !readable_file(argv[1], &reason))
-            fprintf(err, "reelrip: %s\n", reason.c_str());
+        if (status == rip_cannot_open || status == rip_not_playable)
+            fprintf(err, "reelrip: %s\n",
+                    rip_failure(status, argv[1], request.offset, std::string()).c_str());
         else
             fprintf(err, "reelrip: no picture in %s to make a thumbnail of\n", argv[1]);
         return 1;
     }
     thumbnail_picture small = scale_to_fit(picture, int32_t(size));
+    std::string reason;
     std::vector<uint8_t> png;
     if (!encode_png_rgb(small.width, small.height, small.rgb.data(), &png))
         reason = std::string("cannot write ") + argv[2] + ": PNG compression failed";
