@@ -1,5 +1,6 @@
 #include "export_webm.h"
 
+#include "formats/common/chunk_io.h"
 #include "rip_files.h"
 #include "webm_writer.h"
 
@@ -475,6 +476,8 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
                 return false;
         }
         if (!open_sound_coder(&e, &setup)) return false;
+        std::string folder_error;
+        if (!make_parent_folders(path, &folder_error)) return fail(&e, folder_error);
         if (!webm_open(&e.out, temp, setup)) return fail(&e, e.out.error);
         return true;
     };
@@ -526,11 +529,15 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
         ok = false;
     }
     if (!e.out.error.empty() && e.error.empty()) e.error = e.out.error;
+    // The writer knows the file by its temporary name, the user by its own.
+    if (size_t at = e.error.find(temp); at != std::string::npos)
+        e.error.replace(at, temp.size(), path);
     webm_close(&e.out);
     close_coders(&e);
     summary->pictures = e.picture.pictures;
     summary->sample_frames = e.sample_frames;
     summary->bytes = e.out.bytes;
+    summary->cut_short = movie_cut_short;
     if (e.picture.luma_error > 0)
         summary->psnr_y =
             10 * std::log10(255.0 * 255.0 * e.picture.luma_samples / e.picture.luma_error);

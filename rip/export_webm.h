@@ -38,11 +38,13 @@ struct webm_summary {
     int64_t bytes = 0;         // of the finished file
     double psnr_y = 0;         // over all pictures, with measure_psnr
     double seconds() const { return double(sample_frames) / 22050.0; }
-    std::string error; // why the export failed, for the user
+    bool cut_short = false; // the file ends inside the movie (movie_cut_short)
+    std::string error;      // why the export failed, for the user
 };
 
 // Writes under a temporary name beside path and renames it when complete;
-// on failure or a stop nothing is left under either name.
+// on failure or a stop nothing is left under either name. Missing parent
+// folders are made once the movie is found.
 rip_status rip_to_webm(const rip_request& request, const std::string& path,
                        const webm_options& options, webm_summary* summary);
 
