@@ -1,5 +1,6 @@
 #include "movie.h"
 
+#include "formats/common/chunk_io.h"
 #include "formats/common/zero_state.h"
 #include "formats/kinds.h"
 
@@ -91,6 +92,7 @@ void reset_movie_state() {
     last_slot = -1;
     at_end = false;
     running = false;
+    movie_cut_short = false;
     zero_state(frame_pixels, sizeof frame_pixels);
     probe_kind = kind_none;
     for (int i = 0; i < kind_table_size; ++i)

@@ -1,5 +1,6 @@
 #include "export_webm.h"
 
+#include "formats/common/chunk_io.h"
 #include "rip_files.h"
 #include "webm_writer.h"
 
@@ -652,6 +653,8 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
             if (!open_picture_coder(&e, options)) return false;
         }
         if (!open_sound_coder(&e, &setup)) return false;
+        std::string folder_error;
+        if (!make_parent_folders(path, &folder_error)) return fail(&e, folder_error);
         if (!webm_open(&e.out, temp, setup)) return fail(&e, e.out.error);
         return true;
     };
@@ -708,6 +711,9 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
         ok = false;
     }
     if (!e.out.error.empty() && e.error.empty()) e.error = e.out.error;
+    // The writer knows the file by its temporary name, the user by its own.
+    if (size_t at = e.error.find(temp); at != std::string::npos)
+        e.error.replace(at, temp.size(), path);
     webm_close(&e.out);
     close_coders(&e);
     summary->pictures = e.picture.pictures;
@@ -718,6 +724,7 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
         summary->worst_psnr_y = e.picture.worst_psnr;
     }
     summary->recoded = e.picture.recoded;
+    summary->cut_short = movie_cut_short;
     if (ok) return rip_done;
     remove(temp.c_str());
     if (status != rip_done && status != rip_stopped) return status;

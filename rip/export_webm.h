@@ -53,11 +53,13 @@ struct webm_summary {
     double worst_psnr_y = 0;
     int32_t recoded = 0; // pictures coded again for the floor
     double seconds() const { return double(sample_frames) / 22050.0; }
-    std::string error; // why the export failed, for the user
+    bool cut_short = false; // the file ends inside the movie (movie_cut_short)
+    std::string error;      // why the export failed, for the user
 };
 
 // Writes under a temporary name beside path and renames it when complete;
-// on failure or a stop nothing is left under either name.
+// on failure or a stop nothing is left under either name. Missing parent
+// folders are made once the movie is found.
 rip_status rip_to_webm(const rip_request& request, const std::string& path,
                        const webm_options& options, webm_summary* summary);
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <libdeflate.h>
 #include <png.h>
 #include <sndfile.h>
@@ -305,4 +306,26 @@ void wav_abandon(wav_output* wav) {
 bool write_text_file(const std::string& path, const std::string& text, std::string* error) {
     return write_whole_file(path, reinterpret_cast<const uint8_t*>(text.data()), text.size(),
                             error);
+}
+
+bool make_parent_folders(const std::string& path, std::string* error) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty()) return true;
+    std::error_code code;
+    std::filesystem::create_directories(folder, code);
+    if (!code) return true;
+    *error = "cannot write " + path + ": " + code.message();
+    return false;
+}
+
+bool readable_file(const std::string& path, std::string* error) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int failure = fd < 0 ? errno : 0;
+    char byte;
+    // A folder opens; reading it gives the reason.
+    if (fd >= 0 && read(fd, &byte, 1) < 0) failure = errno;
+    if (fd >= 0) close(fd);
+    if (failure == 0) return true;
+    *error = "cannot open " + path + ": " + strerror(failure);
+    return false;
 }

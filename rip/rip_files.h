@@ -62,3 +62,11 @@ bool write_text_file(const std::string& path, const std::string& text,
 
 // The temporary name a final path is written under.
 std::string temporary_name(const std::string& path);
+
+// Whether path opens and reads as a file; false with "cannot open PATH:
+// reason" in error. An empty file is readable.
+bool readable_file(const std::string& path, std::string* error);
+
+// Makes the folders a single-file output goes into; false with "cannot
+// write PATH: reason" in error.
+bool make_parent_folders(const std::string& path, std::string* error);

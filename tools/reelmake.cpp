@@ -7,94 +7,110 @@
 #include "schl_writer.h"
 #include "sead_writer.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+// Writes one file; false with "cannot write PATH: reason" in error.
+static bool save(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+    errno = 0;
+    if (write_file(path, bytes)) return true;
+    *error = "cannot write " + path + ": " + strerror(errno ? errno : EIO);
+    return false;
+}
+
+// Makes folder and its parents; false with the reason in error.
+static bool make_folder(const std::string& folder, std::string* error) {
+    std::error_code code;
+    std::filesystem::create_directories(folder, code);
+    if (!code) return true;
+    *error = "cannot create " + folder + ": " + code.message();
+    return false;
+}
+
+static bool make_demo(const std::string& dir, std::string* error) {
+    return make_folder(dir, error) && save(dir + "/demo.form", make_form_demo_movie(0), error) &&
+           save(dir + "/demo.riff", make_riff_demo_movie(), error) &&
+           save(dir + "/demo.tgv", make_sead_demo_movie(), error) &&
+           save(dir + "/demo.tre", make_demo_archive(), error) &&
+           save(dir + "/schl_demo.tre", make_schl_demo_archive(), error) &&
+           save(dir + "/dithered.form", make_form_dithered_movie(), error) &&
+           save(dir + "/dithered.tgv", make_sead_dithered_movie(), error);
+}
+
+static bool make_seeds(const std::string& dir, std::string* error) {
+    if (!make_folder(dir, error)) return false;
+    errno = 0;
+    if (write_fuzz_seeds(dir)) return true;
+    *error = "cannot write the seeds into " + dir + ": " + strerror(errno ? errno : EIO);
+    return false;
+}
+
+// A command writes the one file that make gives, or fills a folder.
 struct reelmake_command {
     const char* name;
-    const char* usage;
-    int (*run)(int argc, char** argv);
+    const char* out; // "OUT" or "DIR"
+    int variants;    // an optional VARIANT from 0 to variants - 1; 0 takes none
+    const char* help;
+    std::vector<uint8_t> (*make)(int variant);
+    bool (*fill)(const std::string& dir, std::string* error);
 };
 
-// "demo DIR": every demo movie and archive the README's demo offers.
-static int make_demo(int argc, char** argv) {
-    if (argc < 1) return 2;
-    std::string dir = argv[0];
-    bool ok = write_file(dir + "/demo.form", make_form_demo_movie(0)) &&
-              write_file(dir + "/demo.riff", make_riff_demo_movie()) &&
-              write_file(dir + "/demo.tgv", make_sead_demo_movie()) &&
-              write_file(dir + "/demo.tre", make_demo_archive()) &&
-              write_file(dir + "/schl_demo.tre", make_schl_demo_archive()) &&
-              write_file(dir + "/dithered.form", make_form_dithered_movie()) &&
-              write_file(dir + "/dithered.tgv", make_sead_dithered_movie());
-    return ok ? 0 : 1;
-}
-
-// "form OUT [variant]": one demo FORM movie.
-static int make_form(int argc, char** argv) {
-    if (argc < 1) return 2;
-    int variant = argc >= 2 ? atoi(argv[1]) : 0;
-    return write_file(argv[0], make_form_demo_movie(variant)) ? 0 : 1;
-}
-
-static int make_riff(int argc, char** argv) {
-    if (argc < 1) return 2;
-    return write_file(argv[0], make_riff_demo_movie()) ? 0 : 1;
-}
-
-// "sead OUT": the SEAD demo movie.
-static int make_sead(int argc, char** argv) {
-    if (argc < 1) return 2;
-    return write_file(argv[0], make_sead_demo_movie()) ? 0 : 1;
-}
-
-// "schl OUT [VARIANT]": one SCHl demo movie (0 mono, 1 stereo, 2 160 x 128).
-static int make_schl(int argc, char** argv) {
-    if (argc < 1) return 2;
-    int variant = argc >= 2 ? atoi(argv[1]) : 0;
-    if (variant < 0 || variant > 2) return 2;
-    return write_file(argv[0], make_schl_demo_movie(variant)) ? 0 : 1;
-}
-
-// "schl-archive OUT": the named archive of SCHl demo movies.
-static int make_schl_archive(int argc, char** argv) {
-    if (argc < 1) return 2;
-    return write_file(argv[0], make_schl_demo_archive()) ? 0 : 1;
-}
-
-// "archive OUT": the launcher's demo archive.
-static int make_archive(int argc, char** argv) {
-    if (argc < 1) return 2;
-    return write_file(argv[0], make_demo_archive()) ? 0 : 1;
-}
-
-// "seeds DIR": the fuzz targets' seed corpora, one folder per target.
-static int make_seeds(int argc, char** argv) {
-    if (argc < 1) return 2;
-    return write_fuzz_seeds(argv[0]) ? 0 : 1;
-}
-
+// One command a line, so that new ones slot in.
 static const reelmake_command commands[] = {
-    {"demo", "demo DIR", make_demo},
-    {"form", "form OUT [variant]", make_form},
-    {"riff", "riff OUT", make_riff},
-    {"sead", "sead OUT", make_sead},
-    {"schl", "schl OUT [VARIANT]", make_schl},
-    {"schl-archive", "schl-archive OUT", make_schl_archive},
-    {"archive", "archive OUT", make_archive},
-    {"seeds", "seeds DIR", make_seeds},
+    {"demo", "DIR", 0,
+     "all the demo content: demo.form/.riff/.tgv/.tre, schl_demo.tre, dithered.form/.tgv", nullptr,
+     make_demo},
+    {"form", "OUT", 3, "one FORM demo movie: variants 0 (default), 1, 2",
+     [](int v) { return make_form_demo_movie(v); }, nullptr},
+    {"riff", "OUT", 0, "the RIFF demo movie", [](int) { return make_riff_demo_movie(); }, nullptr},
+    {"sead", "OUT", 0, "the SEAD demo movie", [](int) { return make_sead_demo_movie(); }, nullptr},
+    {"schl", "OUT", 3, "one SCHl demo movie: 0 mono 96 x 96 (default), 1 stereo, 2 160 x 128",
+     [](int v) { return make_schl_demo_movie(v); }, nullptr},
+    {"schl-archive", "OUT", 0, "the named archive of SCHl demo movies",
+     [](int) { return make_schl_demo_archive(); }, nullptr},
+    {"archive", "OUT", 0, "the launcher's demo archive", [](int) { return make_demo_archive(); },
+     nullptr},
+    {"seeds", "DIR", 0, "the fuzz targets' seed corpora, one folder per target", nullptr,
+     make_seeds},
 };
 
 static void print_usage(FILE* out) {
-    fprintf(out, "usage:\n");
-    for (const reelmake_command& c : commands) fprintf(out, "  reelmake %s\n", c.usage);
-    fprintf(out, "  reelmake --help | --version\n");
+    fprintf(out, "usage: reelmake COMMAND OUT [VARIANT]\n"
+                 "       reelmake --help | --version\n"
+                 "Makes movies and game archives with the project's own writers.\n");
+    for (const reelmake_command& c : commands) {
+        std::string form = std::string(c.name) + " " + c.out + (c.variants ? " [VARIANT]" : "");
+        fprintf(out, "  %-26s %s\n", form.c_str(), c.help);
+    }
+    fprintf(out, "  %-26s %s\n  %-26s %s\n", "-h, --help", "show this text", "--version",
+            "show the version");
+    fprintf(out, "Exit status: 0 written, 1 a file could not be written (the reason on\n"
+                 "standard error), 2 a command line that is not valid.\n");
+}
+
+static int usage_error(const std::string& message) {
+    fprintf(stderr, "reelmake: %s\n", message.c_str());
+    print_usage(stderr);
+    return 2;
+}
+
+// "0" to "9" and the like: digits only.
+static bool parse_variant(const char* text, int limit, int* variant) {
+    if (!*text || strlen(text) > 3) return false;
+    int v = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        v = v * 10 + (*p - '0');
+    }
+    *variant = v;
+    return v < limit;
 }
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
+    if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
         print_usage(stdout);
         return 0;
     }
@@ -102,10 +118,24 @@ int main(int argc, char** argv) {
         puts("reelmake " REEL_VERSION);
         return 0;
     }
-    if (argc >= 2) {
-        for (const reelmake_command& c : commands)
-            if (strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
-    }
-    print_usage(stderr);
-    return 2;
+    if (argc < 2) return usage_error("no COMMAND given");
+    const reelmake_command* command = nullptr;
+    for (const reelmake_command& c : commands)
+        if (strcmp(argv[1], c.name) == 0) command = &c;
+    if (!command) return usage_error(std::string("unknown command ") + argv[1]);
+    const std::string name = command->name;
+    if (argc < 3 || !*argv[2]) return usage_error(name + " needs " + command->out);
+    int variant = 0;
+    if (argc >= 4 && command->variants == 0)
+        return usage_error(name + " takes only " + command->out + ", not " + argv[3]);
+    if (argc >= 4 && !parse_variant(argv[3], command->variants, &variant))
+        return usage_error(name + " has variants 0 to " + std::to_string(command->variants - 1) +
+                           ", not " + argv[3]);
+    if (argc >= 5) return usage_error(std::string("too many words: ") + argv[4]);
+    std::string error;
+    if (command->make ? save(argv[2], command->make(variant), &error)
+                      : command->fill(argv[2], &error))
+        return 0;
+    fprintf(stderr, "reelmake: %s\n", error.c_str());
+    return 1;
 }
