@@ -106,11 +106,17 @@ double time_exports(benchmark::State& state, const movie_file& m, const rip_requ
     return rate;
 }
 
-void webm_export(benchmark::State& state) {
-    const movie_file& m = movie(int(state.range(0)));
+// The movie of the benchmark's first argument, doubled when the second is 1.
+rip_request request_for(const benchmark::State& state, const movie_file& m) {
     rip_request request;
     request.path = m.path;
     request.interlaced = state.range(1) != 0;
+    return request;
+}
+
+void webm_export(benchmark::State& state) {
+    const movie_file& m = movie(int(state.range(0)));
+    const rip_request request = request_for(state, m);
     const std::string out = m.path + ".webm";
 
     // One measured run for the size and the quality, outside the timing.
@@ -151,9 +157,7 @@ int64_t bytes_under(const std::string& dir) {
 
 void mkv_export(benchmark::State& state) {
     const movie_file& m = movie(int(state.range(0)));
-    rip_request request;
-    request.path = m.path;
-    request.interlaced = state.range(1) != 0;
+    const rip_request request = request_for(state, m);
     const std::string out = m.path + ".mkv", folder = m.path + "_png";
     webm_options options;
     options.exact = true;
