@@ -17,8 +17,11 @@ struct rip_options {
     std::string out_dir;
     int64_t offset = 0;
     bool interlaced = false;
-    // WebM output: one movie's OUT ends in ".webm", or --all with --webm.
+    // WebM output: one movie's OUT ends in ".webm", or --all with --webm;
+    // exact Matroska output (webm and mkv both set) likewise with ".mkv",
+    // --mkv.
     bool webm = false;
+    bool mkv = false;
     int32_t crf = -1;   // -1: the export's default
     bool quiet = false; // only errors and warnings
     bool help = false;
@@ -33,7 +36,7 @@ struct interrupt_guard {
     ~interrupt_guard();
 };
 
-// The WebM runs of run_reelrip (webm_cli.cpp).
+// The WebM and Matroska runs of run_reelrip (webm_cli.cpp).
 int rip_one_webm(const rip_options& options, FILE* err);
 int rip_every_webm(const rip_options& options, FILE* err);
 

@@ -1,5 +1,5 @@
-// reelrip's WebM runs: the export with a progress line, Ctrl-C handling and
-// the file's title.
+// reelrip's WebM and Matroska runs: the export with a progress line, Ctrl-C
+// handling and the file's title.
 #include "export_webm.h"
 #include "reelrip_cli.h"
 
@@ -60,7 +60,8 @@ int export_one(const rip_options& options, int64_t offset, const std::string& pa
     request.offset = offset;
     request.interlaced = options.interlaced;
     webm_options webm;
-    if (options.crf >= 0) webm.crf = options.crf;
+    webm.exact = options.mkv;
+    webm.crf = options.crf;
     webm.title = title;
     webm.movie_end = end;
     progress_line line;
@@ -123,7 +124,7 @@ int rip_every_webm(const rip_options& options, FILE* err) {
     every_report progress{err, options.quiet, count};
     double total_seconds = 0;
     for (int32_t i = 0; i < count; ++i) {
-        const std::string name = names[size_t(i)] + ".webm";
+        const std::string name = names[size_t(i)] + (options.mkv ? ".mkv" : ".webm");
         progress.start(i + 1, offsets[size_t(i)], name);
         export_outcome outcome;
         int status = export_one(options, offsets[size_t(i)], options.out_dir + "/" + name,

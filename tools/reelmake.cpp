@@ -35,7 +35,9 @@ static bool make_demo(const std::string& dir, std::string* error) {
            save(dir + "/demo.riff", make_riff_demo_movie(), error) &&
            save(dir + "/demo.tgv", make_sead_demo_movie(), error) &&
            save(dir + "/demo.tre", make_demo_archive(), error) &&
-           save(dir + "/schl_demo.tre", make_schl_demo_archive(), error);
+           save(dir + "/schl_demo.tre", make_schl_demo_archive(), error) &&
+           save(dir + "/dithered.form", make_form_dithered_movie(), error) &&
+           save(dir + "/dithered.tgv", make_sead_dithered_movie(), error);
 }
 
 static bool make_seeds(const std::string& dir, std::string* error) {
@@ -59,7 +61,7 @@ struct reelmake_command {
 // One command a line, so that new ones slot in.
 static const reelmake_command commands[] = {
     {"demo", "DIR", 0,
-     "all the demo content: demo.form, demo.riff, demo.tgv, demo.tre, schl_demo.tre", nullptr,
+     "all the demo content: demo.form/.riff/.tgv/.tre, schl_demo.tre, dithered.form/.tgv", nullptr,
      make_demo},
     {"form", "OUT", 3, "one FORM demo movie: variants 0 (default), 1, 2",
      [](int v) { return make_form_demo_movie(v); }, nullptr},

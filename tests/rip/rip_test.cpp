@@ -57,6 +57,10 @@ TEST(RipOptions, ListAndAll) {
     EXPECT_EQ(e.mode, rip_every);
     EXPECT_TRUE(e.interlaced);
     EXPECT_EQ(e.out_dir, "d");
+    // The exact kind goes through the video exports too.
+    EXPECT_TRUE(parse_ok({"--all", "a.tre", "-o", "d", "--mkv"}).mkv);
+    rip_options one = parse_ok({"a.tgv", "-o", "A.MKV"});
+    EXPECT_TRUE(one.mkv && one.webm);
 }
 
 TEST(RipOptions, UsageErrorsSayWhatIsWrong) {
@@ -74,6 +78,8 @@ TEST(RipOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(parse_error({"--list", "a.tre", "-o", "d"}), "--list takes only FILE");
     EXPECT_EQ(parse_error({"--list", "a.tre", "-i"}), "--list takes only FILE");
     EXPECT_EQ(parse_error({"--list", "a.tre", "--crf", "9"}), "--list takes only FILE");
+    EXPECT_EQ(parse_error({"--all", "a.tre", "-o", "d", "--mkv", "--webm"}),
+              "--webm and --mkv cannot be combined");
     EXPECT_FALSE(parse_error({"--all", "a.tre", "-o", "d", "-offset", "4"}).empty());
 }
 
