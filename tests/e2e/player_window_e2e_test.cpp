@@ -1,7 +1,10 @@
 // reelplay in a real window on a private X server with a window manager,
-// driven by keys as a user would: fullscreen, pause, -scale, Q and Esc.
+// driven by keys as a user would: fullscreen, pause, -scale, Q and Esc,
+// seeking, frame steps and screenshots.
 #include "bytes.h"
 #include "form_writer.h"
+#include "rip.h"
+#include "rip_test_support.h"
 #include "run_program.h"
 #include "x_session.h"
 
@@ -22,9 +25,18 @@ constexpr int32_t movie_width = 320, movie_height = 165;
 // not see it end by itself first.
 constexpr int long_movie = 1800;
 
+constexpr int32_t samples_per_frame = 1470;
+constexpr int levels = 100;
+int16_t level_of_frame(int f) {
+    return int16_t(1000 + 200 * (f % levels));
+}
+
 // 15 pictures a second; no pixel uses palette entry 0 (black), so that the
 // picture's box on a black screen is the whole picture, and neighbouring
-// pixels differ, so that a pixel drawn as a block shows as one.
+// pixels differ, so that a pixel drawn as a block shows as one. Each frame's
+// sound holds one level, the next frame's the next of 100, so that what
+// reaches the sound device tells which slot it came from even through the
+// resampling on the way.
 std::vector<uint8_t> bright_movie(int frames) {
     form_movie m;
     m.width = movie_width;
@@ -42,7 +54,7 @@ std::vector<uint8_t> bright_movie(int frames) {
         for (int32_t y = 0; y < movie_height; ++y)
             for (int32_t x = 0; x < movie_width; ++x)
                 fr.pixels[size_t(y * movie_width + x)] = uint8_t(1 + (3 * x + 5 * y + f) % 255);
-        for (int s = 0; s < 1470; ++s) fr.sound.push_back(int16_t((s % 100) * 200 - 10000));
+        fr.sound.assign(samples_per_frame, level_of_frame(f));
         m.frames.push_back(fr);
     }
     return write_form_movie(m);
@@ -278,6 +290,145 @@ TEST(PlayerWindowEndToEnd, ScaleMakesTheWindowThatManyTimesLargerAndABadValuePla
     EXPECT_EQ(exit_status(pid), 0);
     EXPECT_NE(screen.error_output().find("\"-scale x\""), std::string::npos)
         << screen.error_output();
+}
+
+// The slots whose sound a device file holds, in order, each with the number
+// of sample frames it lasted there. The device may take the sound with more
+// channels than the movie's one, and at a whole multiple of its rate: one
+// and two channels are tried, and the first channel read. The few frames
+// around each change of level, where resampling rings, are passed over.
+struct heard_slot {
+    int slot = 0;
+    int64_t frames = 0;
+};
+struct device_sound {
+    std::vector<heard_slot> slots;
+    int64_t rate_factor = 0; // 0 until slots 0 and 1 have been heard
+};
+device_sound sound_in(const std::string& path) {
+    std::vector<uint8_t> bytes = read_file(path);
+    device_sound found;
+    for (size_t channels : {1, 2}) {
+        std::vector<heard_slot> runs;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2 * channels) {
+            int v = int16_t(bytes[i] | bytes[i + 1] << 8);
+            int level = (v - 1000 + 100) / 200;
+            // The device's resampling scales by a hair and ripples a little.
+            if (v < 500 || level >= levels || std::abs(v - level_of_frame(level)) > 90) level = -1;
+            if (runs.empty() || runs.back().slot != level) runs.push_back({level, 0});
+            ++runs.back().frames;
+        }
+        std::erase_if(runs, [](const heard_slot& h) { return h.slot < 0 || h.frames < 100; });
+        // Levels to slots: the next level is the next slot; any other one
+        // a jump forward by less than 100.
+        found.slots.clear();
+        for (const heard_slot& h : runs) {
+            if (found.slots.empty()) {
+                found.slots.push_back(h);
+                continue;
+            }
+            heard_slot& last = found.slots.back();
+            int ahead = (h.slot - last.slot % levels + levels) % levels;
+            if (ahead == 0)
+                last.frames += h.frames; // split by ringing inside it
+            else
+                found.slots.push_back({last.slot + ahead, h.frames});
+        }
+        if (found.slots.size() < 3 || found.slots[0].slot != 0 || found.slots[1].slot != 1)
+            continue;
+        // Slot 1 is heard whole.
+        int64_t factor = (found.slots[1].frames + samples_per_frame / 2) / samples_per_frame;
+        if (std::abs(found.slots[1].frames - factor * samples_per_frame) < 40) {
+            found.rate_factor = factor;
+            return found;
+        }
+    }
+    return found;
+}
+
+TEST(PlayerWindowEndToEnd, RightHandsOverToTheSoundOfASlotAboutFiveSecondsOn) {
+    SKIP_WITHOUT_WINDOW_MANAGER();
+    player_screen screen;
+    ASSERT_TRUE(screen.open("player seek"));
+    std::string movie = screen.dir + "/movie.form";
+    const int frames = 200; // 13 seconds
+    ASSERT_TRUE(write_file(movie, bright_movie(frames)));
+    std::string written = screen.dir + "/sound.raw";
+    std::string window;
+    pid_t pid = screen.play({movie}, &window, written);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(eventually([&] {
+        device_sound so_far = sound_in(written);
+        return so_far.rate_factor > 0 && so_far.slots.back().slot >= 15; // a second
+    }));
+    keys(screen.x, {"Right"});
+    ASSERT_EQ(exit_status(pid), 0) << screen.error_output();
+
+    // Slots 0 to k in order, k cut short by the key; then slot j heard from
+    // its start, and the following ones in order to the last.
+    device_sound heard = sound_in(written);
+    ASSERT_GT(heard.rate_factor, 0);
+    const std::vector<heard_slot>& slots = heard.slots;
+    size_t jump = 1;
+    while (jump < slots.size() && slots[jump].slot == slots[jump - 1].slot + 1) ++jump;
+    ASSERT_LT(jump, slots.size()) << "no seek was heard";
+    for (size_t i = jump + 1; i < slots.size(); ++i)
+        EXPECT_EQ(slots[i].slot, slots[i - 1].slot + 1) << "after the seek, at " << i;
+    EXPECT_EQ(slots.back().slot, frames - 1);
+    const int64_t slot_frames = heard.rate_factor * samples_per_frame;
+    EXPECT_NEAR(double(slots[jump].frames), double(slot_frames), 40)
+        << "the slot landed on is heard from its start";
+    // The target is 5 s past the start of the slot heard when the key came,
+    // which began less than a slot and a device buffer before the cut p.
+    const int k = slots[jump - 1].slot, j = slots[jump].slot;
+    const double p =
+        k * double(samples_per_frame) + double(slots[jump - 1].frames) / double(heard.rate_factor);
+    const double q = j * double(samples_per_frame);
+    EXPECT_GE(q - p, 4 * 22050.0) << k << " -> " << j;
+    EXPECT_LE(q - p, 5 * 22050.0 + 40) << k << " -> " << j;
+}
+
+TEST(PlayerWindowEndToEnd, StepThenScreenshotInFullscreenWritesTheRipsPictureOfThatSlot) {
+    SKIP_WITHOUT_WINDOW_MANAGER();
+    player_screen screen;
+    ASSERT_TRUE(screen.open("player screenshot"));
+    std::string movie = screen.dir + "/movie.form";
+    ASSERT_TRUE(write_file(movie, bright_movie(long_movie)));
+    std::string pictures = screen.dir + "/pictures";
+    std::filesystem::create_directories(pictures);
+    screen.x.set_env("XDG_PICTURES_DIR", pictures);
+
+    std::string window;
+    pid_t pid = screen.play({movie, "-i"}, &window);
+    ASSERT_FALSE(window.empty());
+    keys(screen.x, {"F11"});
+    ASSERT_TRUE(screen.has_size(window, 1366, 768));
+    keys(screen.x, {"period", "s"});
+    std::filesystem::path shot;
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& e : std::filesystem::directory_iterator(pictures))
+            if (e.path().extension() == ".png") shot = e.path();
+        return !shot.empty();
+    }));
+    keys(screen.x, {"q"});
+    EXPECT_EQ(exit_status(pid), 0) << screen.error_output();
+
+    // movie.form-<M>m<SS.mmm>s.png names the slot by its start.
+    int minutes = 0, seconds = 0, ms = 0;
+    ASSERT_EQ(sscanf(shot.filename().c_str(), "movie.form-%dm%d.%ds.png", &minutes, &seconds, &ms),
+              3)
+        << shot;
+    const int64_t ms_in = int64_t(minutes) * 60000 + seconds * 1000 + ms;
+    ripped_movie rip = rip_to_memory({.path = movie, .interlaced = true});
+    auto slot = std::find_if(rip.slots.begin(), rip.slots.end(), [&](const ripped_slot& s) {
+        return s.start_frame * 1000 / 22050 == ms_in;
+    });
+    ASSERT_NE(slot, rip.slots.end()) << shot;
+    EXPECT_GT(slot->number, 0) << "a step goes to the picture after the first";
+    rgb_picture png = read_png_rgb(shot);
+    EXPECT_EQ(png.width, 2 * movie_width);
+    EXPECT_EQ(png.height, 2 * movie_height);
+    EXPECT_TRUE(png.rgb == slot->rgb) << "not the rip's picture of slot " << slot->number;
 }
 
 } // namespace
