@@ -116,11 +116,16 @@ static void present_frame() {
     SDL_UpdateRect(screen, 0, 0, 0, 0);
 }
 
-// Shows the display from now on (again), over the picture on screen.
-static void show_osd(const char* message = "") {
+// The display shows from now on (again) with this message.
+static void arm_osd(const char* message) {
     snprintf(osd_message, sizeof osd_message, "%s", message);
     osd_until = SDL_GetTicks() + osd_ms;
     if (osd_until == 0) osd_until = 1;
+}
+
+// Shows the display at once over the picture on screen.
+static void show_osd(const char* message = "") {
+    arm_osd(message);
     present_frame();
 }
 
@@ -265,7 +270,8 @@ static void save_screenshot() {
     std::string result;
     if (!write_screenshot(pictures_folder(), name, picture, &result)) {
         fprintf(stderr, "reelplay: %s\n", result.c_str());
-        show_osd(result.c_str());
+        // The window has room for the reason, not for the whole path.
+        show_osd(("screenshot not saved: " + result.substr(result.rfind(": ") + 2)).c_str());
         return;
     }
     show_osd(result.c_str() + result.rfind('/') + 1);
@@ -324,9 +330,7 @@ static player_command key_command(const SDL_keysym& key) {
         return toggle_fullscreen() ? command_none : command_quit;
     if (key.sym == SDLK_SPACE || key.sym == SDLK_p) {
         // Drawn once the pause has taken hold (or let go), in the next pass.
-        osd_until = SDL_GetTicks() + osd_ms;
-        if (osd_until == 0) osd_until = 1;
-        osd_message[0] = 0;
+        arm_osd("");
         osd_redraw = true;
         return command_pause;
     }

@@ -110,6 +110,12 @@ struct player_screen {
         return false;
     }
 
+    // The movie the test plays, in its folder; empty when it cannot be written.
+    std::string movie(int frames) {
+        std::string path = dir + "/movie.form";
+        return write_file(path, bright_movie(frames)) ? path : "";
+    }
+
     pid_t play(const std::vector<std::string>& args, std::string* window,
                const std::string& sound = "/dev/null") {
         x.set_env("SDL_DISKAUDIOFILE", sound);
@@ -172,8 +178,8 @@ TEST(PlayerWindowEndToEnd, FullscreenCentresTheWholePictureAndEscOrF11GivesTheWi
     SKIP_WITHOUT_WINDOW_MANAGER();
     player_screen screen;
     ASSERT_TRUE(screen.open("player fullscreen"));
-    std::string movie = screen.dir + "/movie.form";
-    ASSERT_TRUE(write_file(movie, bright_movie(long_movie)));
+    std::string movie = screen.movie(long_movie);
+    ASSERT_FALSE(movie.empty());
 
     for (bool doubled : {false, true}) {
         SCOPED_TRACE(doubled ? "-i" : "plain");
@@ -224,8 +230,8 @@ TEST(PlayerWindowEndToEnd, SpacePausesTheSoundAndTheMovieStillEndsByItself) {
     SKIP_WITHOUT_WINDOW_MANAGER();
     player_screen screen;
     ASSERT_TRUE(screen.open("player pause"));
-    std::string movie = screen.dir + "/movie.form";
-    ASSERT_TRUE(write_file(movie, bright_movie(90))); // six seconds
+    std::string movie = screen.movie(90); // six seconds
+    ASSERT_FALSE(movie.empty());
     std::string sound = screen.dir + "/sound.raw";
     auto written = [&] {
         std::error_code e;
@@ -258,8 +264,8 @@ TEST(PlayerWindowEndToEnd, ScaleMakesTheWindowThatManyTimesLargerAndABadValuePla
     SKIP_WITHOUT_WINDOW_MANAGER();
     player_screen screen;
     ASSERT_TRUE(screen.open("player scale"));
-    std::string movie = screen.dir + "/movie.form";
-    ASSERT_TRUE(write_file(movie, bright_movie(long_movie)));
+    std::string movie = screen.movie(long_movie);
+    ASSERT_FALSE(movie.empty());
 
     std::string window;
     pid_t pid = screen.play({movie, "-scale", "3"}, &window);
@@ -350,9 +356,9 @@ TEST(PlayerWindowEndToEnd, RightHandsOverToTheSoundOfASlotAboutFiveSecondsOn) {
     SKIP_WITHOUT_WINDOW_MANAGER();
     player_screen screen;
     ASSERT_TRUE(screen.open("player seek"));
-    std::string movie = screen.dir + "/movie.form";
     const int frames = 200; // 13 seconds
-    ASSERT_TRUE(write_file(movie, bright_movie(frames)));
+    std::string movie = screen.movie(frames);
+    ASSERT_FALSE(movie.empty());
     std::string written = screen.dir + "/sound.raw";
     std::string window;
     pid_t pid = screen.play({movie}, &window, written);
@@ -392,8 +398,8 @@ TEST(PlayerWindowEndToEnd, StepThenScreenshotInFullscreenWritesTheRipsPictureOfT
     SKIP_WITHOUT_WINDOW_MANAGER();
     player_screen screen;
     ASSERT_TRUE(screen.open("player screenshot"));
-    std::string movie = screen.dir + "/movie.form";
-    ASSERT_TRUE(write_file(movie, bright_movie(long_movie)));
+    std::string movie = screen.movie(long_movie);
+    ASSERT_FALSE(movie.empty());
     std::string pictures = screen.dir + "/pictures";
     std::filesystem::create_directories(pictures);
     screen.x.set_env("XDG_PICTURES_DIR", pictures);
