@@ -48,7 +48,7 @@ static void lay_out(int32_t width, int32_t height) {
     laid_height = height;
     if (!font_tried && !TTF_WasInit()) TTF_Init();
     for (int32_t size = std::clamp(width / 22, 6, 72);; --size) {
-        unit = std::max(1, size / 5);
+        unit = std::max(1, size / 4);
         if (font) TTF_CloseFont(font);
         font = TTF_WasInit() ? TTF_OpenFont(font_path, size) : nullptr;
         int32_t text_height = font ? TTF_FontHeight(font) : size;
@@ -112,8 +112,9 @@ void osd_draw(SDL_Surface* screen, const SDL_Rect& area, const osd_status& statu
 
     const int32_t left = bar.x + 2 * unit, width = bar.w - 4 * unit;
     progress_line = {Sint16(left), Sint16(bar.y + unit), Uint16(std::max(width, 0)), Uint16(unit)};
+    // The line is thin; clicks count down to the middle of the text below it.
     progress_top = bar.y;
-    progress_bottom = bar.y + 2 * unit + unit / 2;
+    progress_bottom = bar.y + 3 * unit + (bar_height - 4 * unit) / 2;
     int32_t done = 0;
     if (status.length > 0 && status.time > 0)
         done = int32_t(int64_t(width) * std::min(status.time, status.length) / status.length);
