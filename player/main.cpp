@@ -244,7 +244,7 @@ static void change_volume(int32_t by) {
 // The picture on screen at the movie's own size, as reelrip writes it: the
 // decoders' packed pixels with the palette in force on the surface.
 static void save_screenshot() {
-    int32_t on_screen = slot_on_screen();
+    int32_t on_screen = picture_slot_on_screen();
     if (movie_width < 1 || movie_height < 1 || on_screen < 0) {
         show_osd("no picture to save");
         return;
@@ -417,13 +417,14 @@ static void install_hooks() {
     hooks.pause_audio = [] { SDL_PauseAudio(1); };
     hooks.post_frame = [] { SDL_SemPost(frame_sem); };
     hooks.take_event = take_event;
-    hooks.wait_frame = [] { SDL_SemWait(frame_sem); };
+    // A timeout as well, so that keys and the close button are taken even
+    // when the sound device stops calling back.
+    hooks.wait_frame = [] { SDL_SemWaitTimeout(frame_sem, 15); };
     hooks.lock_reader = SDL_LockAudio;
     hooks.unlock_reader = SDL_UnlockAudio;
     hooks.show_slot = show_slot;
-    hooks.drain_wait = [] { SDL_Delay(1); };
+    hooks.present = present_frame;
     hooks.hold_sound = hold_sound;
-    hooks.paused_wait = [] { SDL_Delay(10); };
     set_surface_colors = surface_colors;
 }
 
@@ -435,12 +436,13 @@ static void unbind_library() {
 }
 
 static const char usage_text[] =
-    "usage: reelplay FILE [-i] [-offset N] [-scale N]\n"
+    "usage: reelplay FILE [-i] [-offset N] [-scale N] [-start T]\n"
     "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
     "movie file or a game archive, in one window, paced by its sound.\n"
     "  -i          draw the picture at twice its size with every other row dark\n"
     "  -offset N   the movie's byte offset inside FILE\n"
     "  -scale N    a window N times the size (1 to 4), each pixel an N x N block\n"
+    "  -start T    start at T seconds (90, 90.5) or minutes and seconds (1:30)\n"
     "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Right/Left 5 s\n"
     "forward/back (also the mouse wheel), Up/Down 60 s, Home to the start; . and ,\n"
     "next and previous picture; 9/0 or / and * sound down/up by 10%, M mute;\n"
@@ -471,6 +473,15 @@ int main(int argc, char** argv) {
     }
     window_scale = options.scale;
     movie_path = options.path;
+    if (options.start_refused) {
+        if (options.start_text)
+            fprintf(stderr,
+                    "reelplay: \"-start %s\" is not a time (90, 90.5 or 1:30); starting at 0\n",
+                    options.start_text);
+        else
+            fprintf(stderr,
+                    "reelplay: \"-start\" needs a time (90, 90.5 or 1:30); starting at 0\n");
+    }
 
     xan_library = load_codec_library(codec_library_name);
     DecompressXD = reinterpret_cast<decompress_fn>(find_library_entry(xan_library, "DecompressXD"));
@@ -480,6 +491,7 @@ int main(int argc, char** argv) {
         unbind_library();
         return -1;
     }
+    begin_seeking();
 
     SDL_AudioSpec request = {};
     request.freq = 22050;
@@ -530,6 +542,7 @@ int main(int argc, char** argv) {
     }
 
     prefill_ring();
+    if (options.start > 0) seek_to_frame(options.start);
     running = true;
     SDL_PauseAudio(0);
 
