@@ -299,56 +299,51 @@ TEST(PlayerWindowEndToEnd, ScaleMakesTheWindowThatManyTimesLargerAndABadValuePla
 }
 
 // The slots whose sound a device file holds, in order, each with the number
-// of sample frames it lasted there. The device may take the sound with more
-// channels than the movie's one, and at a whole multiple of its rate: one
-// and two channels are tried, and the first channel read. The few frames
-// around each change of level, where resampling rings, are passed over.
+// of samples it lasted there. The device may take the sound with more
+// channels than the movie's one and at a whole multiple of its rate: either
+// way each of the movie's samples becomes a whole number of samples of the
+// same level. The few samples around each change of level, where
+// resampling rings, are passed over.
 struct heard_slot {
     int slot = 0;
-    int64_t frames = 0;
+    int64_t samples = 0;
 };
 struct device_sound {
     std::vector<heard_slot> slots;
-    int64_t rate_factor = 0; // 0 until slots 0 and 1 have been heard
+    int64_t factor = 0; // device samples per movie sample; 0 until slot 1 is heard
 };
 device_sound sound_in(const std::string& path) {
     std::vector<uint8_t> bytes = read_file(path);
-    device_sound found;
-    for (size_t channels : {1, 2}) {
-        std::vector<heard_slot> runs;
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2 * channels) {
-            int v = int16_t(bytes[i] | bytes[i + 1] << 8);
-            int level = (v - 1000 + 100) / 200;
-            // The device's resampling scales by a hair and ripples a little.
-            if (v < 500 || level >= levels || std::abs(v - level_of_frame(level)) > 90) level = -1;
-            if (runs.empty() || runs.back().slot != level) runs.push_back({level, 0});
-            ++runs.back().frames;
-        }
-        std::erase_if(runs, [](const heard_slot& h) { return h.slot < 0 || h.frames < 100; });
-        // Levels to slots: the next level is the next slot; any other one
-        // a jump forward by less than 100.
-        found.slots.clear();
-        for (const heard_slot& h : runs) {
-            if (found.slots.empty()) {
-                found.slots.push_back(h);
-                continue;
-            }
-            heard_slot& last = found.slots.back();
-            int ahead = (h.slot - last.slot % levels + levels) % levels;
-            if (ahead == 0)
-                last.frames += h.frames; // split by ringing inside it
-            else
-                found.slots.push_back({last.slot + ahead, h.frames});
-        }
-        if (found.slots.size() < 3 || found.slots[0].slot != 0 || found.slots[1].slot != 1)
-            continue;
-        // Slot 1 is heard whole.
-        int64_t factor = (found.slots[1].frames + samples_per_frame / 2) / samples_per_frame;
-        if (std::abs(found.slots[1].frames - factor * samples_per_frame) < 40) {
-            found.rate_factor = factor;
-            return found;
-        }
+    std::vector<heard_slot> runs;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        int v = int16_t(bytes[i] | bytes[i + 1] << 8);
+        int level = (v - 1000 + 100) / 200;
+        // The device's resampling scales by a hair and ripples a little.
+        if (v < 500 || level >= levels || std::abs(v - level_of_frame(level)) > 90) level = -1;
+        if (runs.empty() || runs.back().slot != level) runs.push_back({level, 0});
+        ++runs.back().samples;
     }
+    std::erase_if(runs, [](const heard_slot& h) { return h.slot < 0 || h.samples < 100; });
+    // Levels to slots: the next level is the next slot; any other one a jump
+    // forward by less than 100.
+    device_sound found;
+    for (const heard_slot& h : runs) {
+        if (found.slots.empty()) {
+            found.slots.push_back(h);
+            continue;
+        }
+        heard_slot& last = found.slots.back();
+        int ahead = (h.slot - last.slot % levels + levels) % levels;
+        if (ahead == 0)
+            last.samples += h.samples; // split by ringing inside it
+        else
+            found.slots.push_back({last.slot + ahead, h.samples});
+    }
+    if (found.slots.size() < 3 || found.slots[0].slot != 0 || found.slots[1].slot != 1)
+        return found;
+    // Slot 1 is heard whole.
+    int64_t factor = (found.slots[1].samples + samples_per_frame / 2) / samples_per_frame;
+    if (std::abs(found.slots[1].samples - factor * samples_per_frame) < 40) found.factor = factor;
     return found;
 }
 
@@ -365,7 +360,7 @@ TEST(PlayerWindowEndToEnd, RightHandsOverToTheSoundOfASlotAboutFiveSecondsOn) {
     ASSERT_FALSE(window.empty());
     ASSERT_TRUE(eventually([&] {
         device_sound so_far = sound_in(written);
-        return so_far.rate_factor > 0 && so_far.slots.back().slot >= 15; // a second
+        return so_far.factor > 0 && so_far.slots.back().slot >= 15; // a second
     }));
     keys(screen.x, {"Right"});
     ASSERT_EQ(exit_status(pid), 0) << screen.error_output();
@@ -373,7 +368,7 @@ TEST(PlayerWindowEndToEnd, RightHandsOverToTheSoundOfASlotAboutFiveSecondsOn) {
     // Slots 0 to k in order, k cut short by the key; then slot j heard from
     // its start, and the following ones in order to the last.
     device_sound heard = sound_in(written);
-    ASSERT_GT(heard.rate_factor, 0);
+    ASSERT_GT(heard.factor, 0);
     const std::vector<heard_slot>& slots = heard.slots;
     size_t jump = 1;
     while (jump < slots.size() && slots[jump].slot == slots[jump - 1].slot + 1) ++jump;
@@ -381,14 +376,14 @@ TEST(PlayerWindowEndToEnd, RightHandsOverToTheSoundOfASlotAboutFiveSecondsOn) {
     for (size_t i = jump + 1; i < slots.size(); ++i)
         EXPECT_EQ(slots[i].slot, slots[i - 1].slot + 1) << "after the seek, at " << i;
     EXPECT_EQ(slots.back().slot, frames - 1);
-    const int64_t slot_frames = heard.rate_factor * samples_per_frame;
-    EXPECT_NEAR(double(slots[jump].frames), double(slot_frames), 40)
+    const int64_t slot_samples = heard.factor * samples_per_frame;
+    EXPECT_NEAR(double(slots[jump].samples), double(slot_samples), 40)
         << "the slot landed on is heard from its start";
     // The target is 5 s past the start of the slot heard when the key came,
     // which began less than a slot and a device buffer before the cut p.
     const int k = slots[jump - 1].slot, j = slots[jump].slot;
     const double p =
-        k * double(samples_per_frame) + double(slots[jump - 1].frames) / double(heard.rate_factor);
+        k * double(samples_per_frame) + double(slots[jump - 1].samples) / double(heard.factor);
     const double q = j * double(samples_per_frame);
     EXPECT_GE(q - p, 4 * 22050.0) << k << " -> " << j;
     EXPECT_LE(q - p, 5 * 22050.0 + 40) << k << " -> " << j;
