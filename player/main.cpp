@@ -277,8 +277,13 @@ static void save_screenshot() {
     show_osd(result.c_str() + result.rfind('/') + 1);
 }
 
-// The study keys: seeking, frame steps, volume and screenshots.
+// The study keys: seeking, frame steps, volume and screenshots. "*" is a
+// shifted key on most keyboards: it is known by the character it types.
 static bool study_key(const SDL_keysym& key) {
+    if (key.unicode == '*') {
+        change_volume(1);
+        return true;
+    }
     switch (key.sym) {
     case SDLK_RIGHT:
         seek_by(5 * movie_rate);
@@ -507,6 +512,7 @@ int main(int argc, char** argv) {
         return -1;
     }
     SDL_WM_SetCaption(window_title, nullptr);
+    SDL_EnableUNICODE(1);
 
     bool pictures = movie_width >= 1 && movie_height >= 1;
     int w = pictures ? movie_width : 1;
