@@ -8,10 +8,6 @@
 #include <string>
 #include <vector>
 
-// 5-5-5 pixels (16-bit little-endian) as 8-bit RGB, each field f widened to
-// (f << 3) | (f >> 2).
-void rgb_from_555(const uint8_t* pixels, int64_t count, uint8_t* rgb);
-
 // One picture for a PNG file: 8-bit RGB, 5-5-5 pixels written as that RGB,
 // or palette indices and their colours, written as an indexed PNG that gives
 // exactly the same RGB.

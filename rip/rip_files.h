@@ -2,6 +2,7 @@
 // is complete: it is written under a temporary name and renamed at the end.
 #pragma once
 
+#include "pixels.h"
 #include "png_file.h"
 
 #include <cstdint>
