@@ -333,13 +333,7 @@ static player_command key_command(const SDL_keysym& key) {
     bool alt_enter = (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT);
     if (key.sym == SDLK_F11 || key.sym == SDLK_f || alt_enter)
         return toggle_fullscreen() ? command_none : command_quit;
-    if (key.sym == SDLK_SPACE || key.sym == SDLK_p) {
-        // Drawn once the pause has taken hold (or let go), in the next pass.
-        arm_osd("");
-        osd_redraw = true;
-        return command_pause;
-    }
-    if (study_key(key)) return command_none;
+    if (key.sym == SDLK_SPACE || key.sym == SDLK_p) return command_pause;
     if (key.sym == SDLK_q) return command_quit;
     if (key.sym == SDLK_ESCAPE) {
         if (!fullscreen) return command_quit;
@@ -364,8 +358,16 @@ static player_command take_event() {
     switch (event.type) {
     case SDL_QUIT:
         return command_quit;
-    case SDL_KEYDOWN:
-        return key_command(event.key.keysym);
+    case SDL_KEYDOWN: {
+        if (study_key(event.key.keysym)) return command_none;
+        player_command command = key_command(event.key.keysym);
+        if (command == command_pause) {
+            // Drawn once the pause has taken hold (or let go), in the next pass.
+            arm_osd("");
+            osd_redraw = true;
+        }
+        return command;
+    }
     case SDL_MOUSEMOTION: {
         // Motion comes in floods; one taken stands for all that are queued,
         // so that keys behind them are not held up by one event per pass.
