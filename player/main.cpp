@@ -206,16 +206,6 @@ static void show_slot(const FrameSlot* slot) {
     present_frame();
 }
 
-static void audio_callback(void*, Uint8* stream, int len) {
-    static uint8_t local[audio_buffer_capacity];
-    memset(local, 0, sizeof local);
-    if (fill_audio(local, len) < 0) return;
-    if (len > audio_buffer_capacity) len = audio_buffer_capacity;
-    memset(stream, 0, size_t(len));
-    scale_samples(local, len, muted ? 0 : int32_t(volume_tenths));
-    SDL_MixAudio(stream, local, Uint32(len), SDL_MIX_MAXVOLUME);
-}
-
 // Seeks from the slot being heard; the picture lands on screen, paused or not.
 static void seek_by(int64_t frames) {
     int64_t from = slot_start_frame(slot_being_heard());
@@ -327,6 +317,16 @@ static bool study_key(const SDL_keysym& key) {
     default:
         return false;
     }
+}
+
+static void audio_callback(void*, Uint8* stream, int len) {
+    static uint8_t local[audio_buffer_capacity];
+    memset(local, 0, sizeof local);
+    if (fill_audio(local, len) < 0) return;
+    if (len > audio_buffer_capacity) len = audio_buffer_capacity;
+    memset(stream, 0, size_t(len));
+    scale_samples(local, len, muted ? 0 : int32_t(volume_tenths));
+    SDL_MixAudio(stream, local, Uint32(len), SDL_MIX_MAXVOLUME);
 }
 
 static player_command key_command(const SDL_keysym& key) {
