@@ -498,7 +498,7 @@ int main(int argc, char** argv) {
         unbind_library();
         return -1;
     }
-    begin_seeking();
+    begin_seeking(fopen(options.path, "rb"));
 
     SDL_AudioSpec request = {};
     request.freq = 22050;
@@ -564,6 +564,7 @@ int main(int argc, char** argv) {
     SDL_LockAudio();
     SDL_UnlockAudio();
     fclose(movie_file);
+    end_seeking();
     unbind_library();
     SDL_CloseAudio();
     osd_stop();

@@ -167,6 +167,23 @@ TEST_P(Seek, LandsExactlyWhereAnUninterruptedRipIsAndClipsAreItsSlices) {
     }
 }
 
+// SCHl pictures cut short run on into the bytes their ring entry kept from
+// the slot a ring's length before, which a landing must put back.
+std::vector<uint8_t> schl_movie_with_short_pictures() {
+    schl_movie_content movie;
+    constexpr int slots = 60;
+    for (int s = 0; s < slots; ++s) {
+        std::vector<uint8_t> rgb = make_schl_scene(movie.width, movie.height, s * 0.07);
+        std::vector<uint8_t> coded =
+            encode_schl_picture(schl_planes_from_rgb(rgb.data(), movie.width, movie.height));
+        if (s % 7 == 5) coded.resize(coded.size() / 3);
+        movie.pictures.push_back(coded);
+    }
+    for (int i = 0; i < slots * movie.frames_per_slot; ++i)
+        movie.sound.push_back(int16_t((i * 37) % 4000 - 2000));
+    return write_schl_movie(movie);
+}
+
 // FORM: palettes switch at slots 40 and 80; SEAD: key frames every 40 slots,
 // block frames between; RIFF: the codec library's pictures; SCHl: stereo.
 const seek_case cases[] = {
@@ -197,6 +214,9 @@ const seek_case cases[] = {
       {step_forward},
       {step_back},
       {seek_into_slot, 45}}},
+    {"schl_short_pictures",
+     schl_movie_with_short_pictures,
+     {{seek_into_slot, 40}, {seek_into_slot, 26}, {step_forward}, {seek_into_slot, 47}}},
     {"schl_stereo",
      [] { return make_schl_demo_movie(1); },
      {{seek_into_slot, 30},
