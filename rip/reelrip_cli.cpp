@@ -4,6 +4,7 @@
 #include "rip.h"
 #include "rip_files.h"
 #include "scanner.h"
+#include "seek.h"
 #include "thumbnail.h"
 
 #include <cctype>
@@ -14,9 +15,9 @@
 #include <vector>
 
 const char rip_usage_text[] =
-    "usage: reelrip FILE [-offset N] [-i] [--quiet] -o DIR\n"
-    "       reelrip FILE [-offset N] [-i] [--crf N] [--quiet] -o OUT.webm\n"
-    "       reelrip FILE [-offset N] [-i] [--quiet] -o OUT.mkv\n"
+    "usage: reelrip FILE [-offset N] [-i] [--from T [--to T2]] [--quiet] -o DIR\n"
+    "       reelrip FILE [-offset N] [-i] [--from T [--to T2]] [--crf N] [--quiet] -o OUT.webm\n"
+    "       reelrip FILE [-offset N] [-i] [--from T [--to T2]] [--quiet] -o OUT.mkv\n"
     "       reelrip --list FILE\n"
     "       reelrip --all FILE [-i] [--quiet] -o DIR\n"
     "       reelrip --all FILE [-i] --webm [--crf N] [--quiet] -o DIR\n"
@@ -35,6 +36,10 @@ const char rip_options_text[] =
     "  -offset N         the movie's byte offset inside FILE, 0 to 2147483647; 0 when\n"
     "                    not given\n"
     "  -i                pictures at twice their size with every other row dark\n"
+    "  --from T          a clip from the slot that contains time T (seconds, 90 or\n"
+    "                    90.5, or M:SS or M:SS.s), numbered from 0\n"
+    "  --to T2           end the clip before the first slot that starts at or after T2\n"
+    "                    (default: the movie's end)\n"
     "  --list FILE       print each listed movie's offset, a tab and its list line\n"
     "  --all FILE        rip every listed movie into DIR, each named after its archive\n"
     "                    member, or 001, 002 ... where members have no names\n"
@@ -72,6 +77,7 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
                        std::string* error) {
     *options = {};
     bool mode_given = false, file_given = false, out_given = false, offset_given = false;
+    bool clip_given = false;
     bool only_files = false;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
@@ -108,6 +114,15 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
             }
             options->crf = int32_t(crf);
             ++i;
+        } else if (word == "--from" || word == "--to") {
+            int64_t frames = 0;
+            if (i + 1 >= argc || !parse_movie_time(argv[i + 1], &frames)) {
+                *error = word + " needs a time: seconds (90, 90.5) or minutes and seconds (1:30)";
+                return false;
+            }
+            (word == "--from" ? options->from_frame : options->to_frame) = frames;
+            clip_given = true;
+            ++i;
         } else if (word == "-i") {
             options->interlaced = true;
         } else if (word == "-offset" || word == "-o") {
@@ -132,6 +147,14 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
     }
     if (!file_given) {
         *error = "no FILE given";
+        return false;
+    }
+    if (options->mode != rip_one && clip_given) {
+        *error = "--from and --to apply to one movie";
+        return false;
+    }
+    if (options->to_frame >= 0 && options->to_frame <= options->from_frame) {
+        *error = "--to must come after --from";
         return false;
     }
     if (options->mode == rip_list) {
@@ -266,6 +289,8 @@ std::string rip_failure(rip_status status, const std::string& file, int64_t offs
                    " shows them) or rip them all with --all";
         return "no playable movie at offset " + std::to_string(offset) + " of " + file;
     }
+    case rip_beyond_end:
+        return movie_too_short_message();
     case rip_stopped:
         break;
     }
@@ -374,6 +399,8 @@ static int rip_one_movie(const rip_options& options, FILE* err) {
     request.path = options.file;
     request.offset = options.offset;
     request.interlaced = options.interlaced;
+    request.from_frame = options.from_frame;
+    request.to_frame = options.to_frame;
     request.keep_going = not_interrupted;
     rip_summary summary;
     rip_status status = rip_to_directory(request, options.out_dir, &summary);

@@ -25,6 +25,10 @@ struct rip_options {
     int32_t crf = -1;   // -1: the export's default
     bool quiet = false; // only errors and warnings
     bool help = false;
+    // A clip, in sample frames: from the slot that contains from_frame to
+    // the first slot at or after to_frame (-1: the end).
+    int64_t from_frame = 0;
+    int64_t to_frame = -1;
 };
 
 // Set by Ctrl-C while an interrupt_guard lives: the rip stops at the next

@@ -59,6 +59,8 @@ int export_one(const rip_options& options, int64_t offset, const std::string& pa
     request.path = options.file;
     request.offset = offset;
     request.interlaced = options.interlaced;
+    request.from_frame = options.from_frame;
+    request.to_frame = options.to_frame;
     webm_options webm;
     webm.exact = options.mkv;
     webm.crf = options.crf;

@@ -53,38 +53,43 @@ struct reelmake_command {
     const char* name;
     const char* out; // "OUT" or "DIR"
     int variants;    // an optional VARIANT from 0 to variants - 1; 0 takes none
+    bool lengths;    // takes --seconds N
     const char* help;
-    std::vector<uint8_t> (*make)(int variant);
+    std::vector<uint8_t> (*make)(int variant, int seconds); // seconds 0: the usual length
     bool (*fill)(const std::string& dir, std::string* error);
 };
 
 // One command a line, so that new ones slot in.
 static const reelmake_command commands[] = {
-    {"demo", "DIR", 0,
+    {"demo", "DIR", 0, false,
      "all the demo content: demo.form/.riff/.tgv/.tre, schl_demo.tre, dithered.form/.tgv", nullptr,
      make_demo},
-    {"form", "OUT", 3, "one FORM demo movie: variants 0 (default), 1, 2",
-     [](int v) { return make_form_demo_movie(v); }, nullptr},
-    {"riff", "OUT", 0, "the RIFF demo movie", [](int) { return make_riff_demo_movie(); }, nullptr},
-    {"sead", "OUT", 0, "the SEAD demo movie", [](int) { return make_sead_demo_movie(); }, nullptr},
-    {"schl", "OUT", 3, "one SCHl demo movie: 0 mono 96 x 96 (default), 1 stereo, 2 160 x 128",
-     [](int v) { return make_schl_demo_movie(v); }, nullptr},
-    {"schl-archive", "OUT", 0, "the named archive of SCHl demo movies",
-     [](int) { return make_schl_demo_archive(); }, nullptr},
-    {"archive", "OUT", 0, "the launcher's demo archive", [](int) { return make_demo_archive(); },
-     nullptr},
-    {"seeds", "DIR", 0, "the fuzz targets' seed corpora, one folder per target", nullptr,
+    {"form", "OUT", 3, true, "one FORM demo movie: variants 0 (default), 1, 2",
+     [](int v, int s) { return make_form_demo_movie(v, s); }, nullptr},
+    {"riff", "OUT", 0, true, "the RIFF demo movie",
+     [](int, int s) { return s ? make_riff_demo_movie(s) : make_riff_demo_movie(); }, nullptr},
+    {"sead", "OUT", 0, true, "the SEAD demo movie",
+     [](int, int s) { return s ? make_sead_demo_movie(s) : make_sead_demo_movie(); }, nullptr},
+    {"schl", "OUT", 3, true, "one SCHl demo movie: 0 mono 96 x 96 (default), 1 stereo, 2 160 x 128",
+     [](int v, int s) { return make_schl_demo_movie(v, s); }, nullptr},
+    {"schl-archive", "OUT", 0, false, "the named archive of SCHl demo movies",
+     [](int, int) { return make_schl_demo_archive(); }, nullptr},
+    {"archive", "OUT", 0, false, "the launcher's demo archive",
+     [](int, int) { return make_demo_archive(); }, nullptr},
+    {"seeds", "DIR", 0, false, "the fuzz targets' seed corpora, one folder per target", nullptr,
      make_seeds},
 };
 
 static void print_usage(FILE* out) {
-    fprintf(out, "usage: reelmake COMMAND OUT [VARIANT]\n"
+    fprintf(out, "usage: reelmake COMMAND OUT [VARIANT] [--seconds N]\n"
                  "       reelmake --help | --version\n"
                  "Makes movies and game archives with the project's own writers.\n");
     for (const reelmake_command& c : commands) {
         std::string form = std::string(c.name) + " " + c.out + (c.variants ? " [VARIANT]" : "");
         fprintf(out, "  %-26s %s\n", form.c_str(), c.help);
     }
+    fprintf(out, "  %-26s %s\n", "--seconds N",
+            "with form, riff, sead or schl: a movie N seconds long (1 to 3600)");
     fprintf(out, "  %-26s %s\n  %-26s %s\n", "-h, --help", "show this text", "--version",
             "show the version");
     fprintf(out, "Exit status: 0 written, 1 a file could not be written (the reason on\n"
@@ -97,9 +102,9 @@ static int usage_error(const std::string& message) {
     return 2;
 }
 
-// "0" to "9" and the like: digits only.
+// "0" to "9" and the like: digits only, below limit.
 static bool parse_variant(const char* text, int limit, int* variant) {
-    if (!*text || strlen(text) > 3) return false;
+    if (!*text || strlen(text) > 4) return false;
     int v = 0;
     for (const char* p = text; *p; ++p) {
         if (*p < '0' || *p > '9') return false;
@@ -124,6 +129,19 @@ int main(int argc, char** argv) {
         if (strcmp(argv[1], c.name) == 0) command = &c;
     if (!command) return usage_error(std::string("unknown command ") + argv[1]);
     const std::string name = command->name;
+    // "--seconds N" may stand anywhere after the command; it is taken out of the words.
+    int seconds = 0;
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "--seconds") != 0) continue;
+        if (!command->lengths) return usage_error(name + " takes no --seconds");
+        int n = 0;
+        if (i + 1 >= argc || !parse_variant(argv[i + 1], 3601, &n) || n < 1)
+            return usage_error("--seconds needs a number from 1 to 3600");
+        seconds = n;
+        for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
+        argc -= 2;
+        break;
+    }
     if (argc < 3 || !*argv[2]) return usage_error(name + " needs " + command->out);
     int variant = 0;
     if (argc >= 4 && command->variants == 0)
@@ -133,7 +151,7 @@ int main(int argc, char** argv) {
                            ", not " + argv[3]);
     if (argc >= 5) return usage_error(std::string("too many words: ") + argv[4]);
     std::string error;
-    if (command->make ? save(argv[2], command->make(variant), &error)
+    if (command->make ? save(argv[2], command->make(variant, seconds), &error)
                       : command->fill(argv[2], &error))
         return 0;
     fprintf(stderr, "reelmake: %s\n", error.c_str());

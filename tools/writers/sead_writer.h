@@ -74,3 +74,6 @@ std::vector<uint8_t> make_sead_demo_movie();
 
 // The dithered pictures of make_form_dithered_movie with stereo sound.
 std::vector<uint8_t> make_sead_dithered_movie();
+// The same, seconds long: the light keeps changing every 40 pictures, each
+// change with a key frame.
+std::vector<uint8_t> make_sead_demo_movie(int seconds);

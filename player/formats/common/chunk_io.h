@@ -30,6 +30,14 @@ int64_t file_position();
 extern bool movie_cut_short;
 // Reads up to count bytes, as many as the file still holds; the count read.
 int32_t read_available(void* out, int32_t count);
+// Reads a picture payload of count bytes to the start of slot.video, as
+// read_bytes does, noting where in the file the bytes came from (the slot
+// index keeps it, so that a seek can put back exactly what the ring held).
+bool read_video(FrameSlot& slot, int32_t count);
+
+// Where the reader puts slots instead of the ring while the slot index reads
+// the movie on its own file handle; null: the ring.
+extern FrameSlot* reader_target;
 
 // The ring entry the reader fills next, and the end-of-movie bookkeeping.
 FrameSlot& next_slot();
