@@ -2,6 +2,8 @@
 // is complete: it is written under a temporary name and renamed at the end.
 #pragma once
 
+#include "pixels.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,10 +14,6 @@ bool write_png_rgb(const std::string& path, int32_t width, int32_t height, const
 // Encodes to memory only: the cost of PNG compression alone.
 bool encode_png_rgb(int32_t width, int32_t height, const uint8_t* rgb, std::vector<uint8_t>* out,
                     bool fast = false);
-
-// 5-5-5 pixels (16-bit little-endian) as 8-bit RGB, each field f widened to
-// (f << 3) | (f >> 2).
-void rgb_from_555(const uint8_t* pixels, int64_t count, uint8_t* rgb);
 
 // One picture for a PNG file: 8-bit RGB, 5-5-5 pixels written as that RGB,
 // or palette indices and their colours, written as an indexed PNG that gives
