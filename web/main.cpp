@@ -1,0 +1,248 @@
+// The web page's module: the launcher's list and the player, on the same
+// archive scanner, probe, ring, readers and decoders as reeldeck and
+// reelplay. SDL 1.2 is emscripten's own: the screen is the page's canvas and
+// the sound goes to Web Audio. A browser must not block, so the display loop
+// becomes one pass per animation frame, and the page is told when a movie
+// is over.
+#include "SDL.h"
+#include "movie.h"
+#include "pixels.h"
+#include "platform/library.h"
+#include "playback.h"
+#include "scanner.h"
+
+#include <emscripten.h>
+
+#include <cstring>
+#include <string>
+
+#define WEB_EXPORT extern "C" EMSCRIPTEN_KEEPALIVE
+
+// The last listing: its lines one after the other, each ended by a newline,
+// and the scanner's messages the same way.
+static std::string list_lines;
+static std::string list_messages;
+
+static const char no_movie_message[] = "No playable movie found in this file";
+
+static SDL_Surface* screen;
+static bool sdl_started;
+// The palette last handed to the frame surface; the surface starts black.
+static Color colors_in_force[256];
+// While paused, a sound buffer asked for is silence and takes nothing from
+// the movie: the browser may still ask for one after the pause.
+static bool sound_held;
+// The page's close button.
+static bool stop_asked;
+// The slot whose picture the canvas holds, -1 before the first.
+static int32_t drawn_slot = -1;
+
+static void keep_colors(const Color* colors) {
+    memcpy(colors_in_force, colors, sizeof colors_in_force);
+}
+
+static void show_slot(const FrameSlot* slot) {
+    decode_slot_picture(slot);
+    drawn_slot = shown_slot;
+    SDL_LockSurface(screen);
+    auto* out = static_cast<uint8_t*>(screen->pixels);
+    const int64_t row = movie_width;
+    for (int32_t y = 0; y < movie_height; ++y) {
+        uint8_t* line = out + size_t(y) * screen->pitch;
+        if (movie_depth == 8)
+            rgba_from_indexed(frame_pixels + y * row, row, colors_in_force, line);
+        else
+            rgba_from_555(frame_pixels + y * row * 2, row, line);
+    }
+    SDL_UnlockSurface(screen);
+}
+
+static void audio_callback(void*, Uint8* stream, int len) {
+    memset(stream, 0, size_t(len));
+    if (!sound_held) fill_audio(stream, len);
+}
+
+static void hold_sound(bool held) {
+    sound_held = held;
+    SDL_PauseAudio(held ? 1 : 0);
+}
+
+// The page does the fullscreen: only it can ask the browser, and it scales
+// the canvas to the largest whole factor that fits.
+static bool page_fullscreen() {
+    return EM_ASM_INT({ return document.fullscreenElement ? 1 : 0; }) != 0;
+}
+static void toggle_page_fullscreen() {
+    EM_ASM({ Module.toggleFullscreen(); });
+}
+
+// The desktop player's keys.
+static player_command key_command(const SDL_keysym& key) {
+    bool alt_enter = (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT);
+    if (key.sym == SDLK_F11 || key.sym == SDLK_f || alt_enter) {
+        toggle_page_fullscreen();
+        return command_none;
+    }
+    if (key.sym == SDLK_SPACE || key.sym == SDLK_p) return command_pause;
+    if (key.sym == SDLK_q) return command_quit;
+    if (key.sym == SDLK_ESCAPE) {
+        if (!page_fullscreen()) return command_quit;
+        toggle_page_fullscreen();
+    }
+    return command_none;
+}
+
+static player_command take_event() {
+    if (stop_asked) return command_quit;
+    SDL_Event event;
+    if (!SDL_PollEvent(&event)) return command_none;
+    if (event.type == SDL_KEYDOWN) return key_command(event.key.keysym);
+    return command_none;
+}
+
+static void install_hooks() {
+    hooks = {};
+    hooks.pause_audio = [] { SDL_PauseAudio(1); };
+    hooks.take_event = take_event;
+    hooks.show_slot = show_slot;
+    hooks.hold_sound = hold_sound;
+    set_surface_colors = keep_colors;
+}
+
+static void close_movie_file() {
+    if (movie_file) fclose(movie_file);
+    movie_file = nullptr;
+}
+
+static void end_movie_session() {
+    emscripten_cancel_main_loop();
+    SDL_CloseAudio();
+    running = false;
+    close_movie_file();
+    EM_ASM({
+        if (Module.movieEnded) Module.movieEnded();
+    });
+}
+
+static void animation_frame() {
+    if (!display_pass()) end_movie_session();
+}
+
+// Opens the movie at offset in path and probes it; the caller closes
+// movie_file. kind_none when nothing playable starts there.
+static int32_t open_at(const char* path, int32_t offset, bool interlace) {
+    reset_movie_state();
+    if (!open_movie_file(path)) return kind_none;
+    void* codec = load_codec_library(codec_library_name);
+    DecompressXD = reinterpret_cast<decompress_fn>(find_library_entry(codec, "DecompressXD"));
+    DrawFrameXD = reinterpret_cast<draw_frame_fn>(find_library_entry(codec, "DrawFrameXD"));
+    player_options options;
+    options.path = path;
+    options.interlaced = interlace;
+    options.offset_given = true;
+    options.offset = offset;
+    return open_movie(options);
+}
+
+static void add_list_line(void*, const char* text) {
+    list_lines += text;
+    list_lines += '\n';
+}
+
+static void add_list_message(void*, const char* text, const char*, scan_message_kind) {
+    list_messages += text;
+    list_messages += '\n';
+}
+
+// Lists the movies of path as the launcher does. A single movie file, which
+// the launcher lists unopened, is probed first, so that the page can say at
+// once that a file holds no movie. Returns the number of lines.
+WEB_EXPORT int web_list(const char* path) {
+    list_lines.clear();
+    list_messages.clear();
+    scan_archive(path, {add_list_line, add_list_message, nullptr});
+    if (movie_count > 0 && !names_an_archive(path)) {
+        bool playable = open_at(path, 0, false) != kind_none;
+        close_movie_file();
+        if (!playable) {
+            movie_count = 0;
+            list_lines.clear();
+            add_list_message(nullptr, no_movie_message, nullptr, scan_warning);
+        }
+    }
+    return movie_count;
+}
+
+WEB_EXPORT const char* web_list_lines() {
+    return list_lines.c_str();
+}
+
+WEB_EXPORT const char* web_list_messages() {
+    return list_messages.c_str();
+}
+
+// Starts the movie of list line `line` in path, "2x interlaced" when
+// interlace is set, as reelplay would with the launcher's command line. Call
+// it from the user's click: browsers start sound only after a gesture.
+// Returns 0 when it plays; -1 when it cannot (nothing playable, no sound).
+WEB_EXPORT int web_play(const char* path, int line, int interlace) {
+    if (running || line < 0 || line >= movie_count || line >= movie_list_capacity) return -1;
+    if (open_at(path, movie_offsets[line], interlace != 0) == kind_none) {
+        close_movie_file();
+        return -1;
+    }
+    if (!sdl_started) {
+        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_AUDIO) != 0) {
+            close_movie_file();
+            return -1;
+        }
+        sdl_started = true;
+    }
+    bool pictures = movie_width >= 1 && movie_height >= 1;
+    screen = SDL_SetVideoMode(pictures ? movie_width : 1, pictures ? movie_height : 1, 32,
+                              SDL_SWSURFACE);
+    if (!screen) {
+        close_movie_file();
+        return -1;
+    }
+    SDL_FillRect(screen, nullptr, 0);
+    install_hooks();
+
+    SDL_AudioSpec request = {};
+    request.freq = 22050;
+    request.format = AUDIO_S16LSB;
+    request.channels = movie_stereo ? 2 : 1;
+    // The browser's SDL takes only powers of two.
+    request.samples = 1024;
+    request.callback = audio_callback;
+    if (SDL_OpenAudio(&request, nullptr) < 0) {
+        fprintf(stderr, "Couldn't open audio: %s\n", SDL_GetError());
+        close_movie_file();
+        return -1;
+    }
+    drawn_slot = -1;
+    sound_held = false;
+    stop_asked = false;
+    prefill_ring();
+    running = true;
+    SDL_PauseAudio(0);
+    emscripten_set_main_loop(animation_frame, 0, 0);
+    return 0;
+}
+
+// The close button: the movie ends at the next animation frame.
+WEB_EXPORT void web_stop() {
+    stop_asked = true;
+}
+
+WEB_EXPORT int web_drawn_slot() {
+    return drawn_slot;
+}
+
+WEB_EXPORT int web_paused() {
+    return paused ? 1 : 0;
+}
+
+WEB_EXPORT int web_playing() {
+    return running ? 1 : 0;
+}
