@@ -2,8 +2,8 @@
 // archive scanner, probe, ring, readers and decoders as reeldeck and
 // reelplay. SDL 1.2 is emscripten's own: the screen is the page's canvas and
 // the sound goes to Web Audio. A browser must not block, so the display loop
-// becomes one pass per animation frame, and the page is told when a movie
-// is over.
+// becomes passes at animation frames, each asked for by what the desktop's
+// pass would wait for, and the page is told when a movie is over.
 #include "SDL.h"
 #include "movie.h"
 #include "pixels.h"
@@ -12,6 +12,7 @@
 #include "scanner.h"
 
 #include <emscripten.h>
+#include <emscripten/html5.h>
 
 #include <cstring>
 #include <string>
@@ -36,6 +37,9 @@ static bool sound_held;
 static bool stop_asked;
 // The slot whose picture the canvas holds, -1 before the first.
 static int32_t drawn_slot = -1;
+// From web_play until the page has been told that the movie is over.
+static bool session_open;
+static bool pass_requested;
 
 static void keep_colors(const Color* colors) {
     memcpy(colors_in_force, colors, sizeof colors_in_force);
@@ -92,17 +96,25 @@ static player_command key_command(const SDL_keysym& key) {
     return command_none;
 }
 
+static void request_pass();
+
 static player_command take_event() {
     if (stop_asked) return command_quit;
     SDL_Event event;
     if (!SDL_PollEvent(&event)) return command_none;
+    // One event a pass, as on the desktop; more may be waiting.
+    request_pass();
     if (event.type == SDL_KEYDOWN) return key_command(event.key.keysym);
     return command_none;
 }
 
 static void install_hooks() {
     hooks = {};
-    hooks.pause_audio = [] { SDL_PauseAudio(1); };
+    hooks.pause_audio = [] {
+        SDL_PauseAudio(1);
+        request_pass();
+    };
+    hooks.post_frame = request_pass;
     hooks.take_event = take_event;
     hooks.show_slot = show_slot;
     hooks.hold_sound = hold_sound;
@@ -115,8 +127,13 @@ static void close_movie_file() {
 }
 
 static void end_movie_session() {
-    emscripten_cancel_main_loop();
+    session_open = false;
     SDL_CloseAudio();
+    // Between movies the browser's sound stops altogether instead of mixing
+    // silence.
+    EM_ASM({
+        if (SDL.audioContext) SDL.audioContext.suspend();
+    });
     running = false;
     close_movie_file();
     EM_ASM({
@@ -124,8 +141,20 @@ static void end_movie_session() {
     });
 }
 
-static void animation_frame() {
-    if (!display_pass()) end_movie_session();
+static EM_BOOL animation_frame(double, void*) {
+    pass_requested = false;
+    if (session_open && !display_pass()) end_movie_session();
+    return EM_FALSE;
+}
+
+// Where the desktop's display loop waits (on frame_sem, for the sound's end,
+// while paused), this one asks for no frame: the sound's post, the sound's
+// end, a key and the close button each ask for one pass at the next
+// animation frame. So the browser draws only when there is something to show.
+static void request_pass() {
+    if (pass_requested || !session_open) return;
+    pass_requested = true;
+    emscripten_request_animation_frame(animation_frame, nullptr);
 }
 
 // Opens the movie at offset in path and probes it; the caller closes
@@ -186,7 +215,7 @@ WEB_EXPORT const char* web_list_messages() {
 // it from the user's click: browsers start sound only after a gesture.
 // Returns 0 when it plays; -1 when it cannot (nothing playable, no sound).
 WEB_EXPORT int web_play(const char* path, int line, int interlace) {
-    if (running || line < 0 || line >= movie_count || line >= movie_list_capacity) return -1;
+    if (session_open || line < 0 || line >= movie_count || line >= movie_list_capacity) return -1;
     if (open_at(path, movie_offsets[line], interlace != 0) == kind_none) {
         close_movie_file();
         return -1;
@@ -208,6 +237,10 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
     SDL_FillRect(screen, nullptr, 0);
     install_hooks();
 
+    // Within the user's click, which is what lets the sound start.
+    EM_ASM({
+        if (SDL.audioContext) SDL.audioContext.resume();
+    });
     SDL_AudioSpec request = {};
     request.freq = 22050;
     request.format = AUDIO_S16LSB;
@@ -225,14 +258,27 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
     stop_asked = false;
     prefill_ring();
     running = true;
+    session_open = true;
     SDL_PauseAudio(0);
-    emscripten_set_main_loop(animation_frame, 0, 0);
+    request_pass();
     return 0;
+}
+
+// The browser's sound takes a while to start the first time (the device is
+// opened); the page calls this at the user's first gesture, well before Play.
+WEB_EXPORT void web_prepare_sound() {
+    EM_ASM({ SDL.openAudioContext(); });
 }
 
 // The close button: the movie ends at the next animation frame.
 WEB_EXPORT void web_stop() {
     stop_asked = true;
+    request_pass();
+}
+
+// A key went to the canvas: a pass takes it.
+WEB_EXPORT void web_key() {
+    request_pass();
 }
 
 WEB_EXPORT int web_drawn_slot() {
@@ -244,5 +290,5 @@ WEB_EXPORT int web_paused() {
 }
 
 WEB_EXPORT int web_playing() {
-    return running ? 1 : 0;
+    return session_open ? 1 : 0;
 }

@@ -133,12 +133,24 @@ movies.addEventListener('keydown', (event) => {
 });
 $('close').addEventListener('click', () => player._web_stop());
 canvas.addEventListener('dblclick', toggleFullscreen);
+// The module's SDL queues the key; this has a display pass take it.
+canvas.addEventListener('keydown', () => player._web_key());
 // Esc in fullscreen belongs to the browser, which leaves fullscreen: the
 // player must not also take it as "back to the list".
 window.addEventListener('keydown', (event) => {
   if (event.key === 'Escape' && document.fullscreenElement) event.stopImmediatePropagation();
 }, true);
 document.addEventListener('fullscreenchange', fitCanvas);
+// Only a gesture may start the browser's sound; opening it at the first one
+// spares the first Play that wait.
+function prepareSound() {
+  if (!player) return;
+  player._web_prepare_sound();
+  document.removeEventListener('pointerdown', prepareSound, true);
+  document.removeEventListener('keydown', prepareSound, true);
+}
+document.addEventListener('pointerdown', prepareSound, true);
+document.addEventListener('keydown', prepareSound, true);
 window.addEventListener('resize', () => {
   if (!stage.hidden) fitCanvas();
 });
