@@ -1,5 +1,6 @@
 // reelplay: plays one movie, paced by its sound, in one SDL window.
 #include "SDL.h"
+#include "keys.h"
 #include "movie.h"
 #include "platform/library.h"
 #include "playback.h"
@@ -126,19 +127,6 @@ static void audio_callback(void*, Uint8* stream, int len) {
     SDL_MixAudio(stream, local, Uint32(len), SDL_MIX_MAXVOLUME);
 }
 
-static player_command key_command(const SDL_keysym& key) {
-    bool alt_enter = (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT);
-    if (key.sym == SDLK_F11 || key.sym == SDLK_f || alt_enter)
-        return toggle_fullscreen() ? command_none : command_quit;
-    if (key.sym == SDLK_SPACE || key.sym == SDLK_p) return command_pause;
-    if (key.sym == SDLK_q) return command_quit;
-    if (key.sym == SDLK_ESCAPE) {
-        if (!fullscreen) return command_quit;
-        return toggle_fullscreen() ? command_none : command_quit;
-    }
-    return command_none;
-}
-
 static player_command take_event() {
     Uint32 now = SDL_GetTicks();
     if (fullscreen && !pointer_hidden && now - last_motion >= pointer_idle_ms) {
@@ -151,7 +139,7 @@ static player_command take_event() {
     case SDL_QUIT:
         return command_quit;
     case SDL_KEYDOWN:
-        return key_command(event.key.keysym);
+        return key_command(event.key.keysym, {fullscreen, toggle_fullscreen});
     case SDL_MOUSEMOTION: {
         // Motion comes in floods; one taken stands for all that are queued,
         // so that keys behind them are not held up by one event per pass.

@@ -5,6 +5,7 @@
 // becomes passes at animation frames, each asked for by what the desktop's
 // pass would wait for, and the page is told when a movie is over.
 #include "SDL.h"
+#include "keys.h"
 #include "movie.h"
 #include "pixels.h"
 #include "platform/library.h"
@@ -76,24 +77,9 @@ static void hold_sound(bool held) {
 static bool page_fullscreen() {
     return EM_ASM_INT({ return document.fullscreenElement ? 1 : 0; }) != 0;
 }
-static void toggle_page_fullscreen() {
+static bool toggle_page_fullscreen() {
     EM_ASM({ Module.toggleFullscreen(); });
-}
-
-// The desktop player's keys.
-static player_command key_command(const SDL_keysym& key) {
-    bool alt_enter = (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT);
-    if (key.sym == SDLK_F11 || key.sym == SDLK_f || alt_enter) {
-        toggle_page_fullscreen();
-        return command_none;
-    }
-    if (key.sym == SDLK_SPACE || key.sym == SDLK_p) return command_pause;
-    if (key.sym == SDLK_q) return command_quit;
-    if (key.sym == SDLK_ESCAPE) {
-        if (!page_fullscreen()) return command_quit;
-        toggle_page_fullscreen();
-    }
-    return command_none;
+    return true;
 }
 
 static void request_pass();
@@ -104,7 +90,8 @@ static player_command take_event() {
     if (!SDL_PollEvent(&event)) return command_none;
     // One event a pass, as on the desktop; more may be waiting.
     request_pass();
-    if (event.type == SDL_KEYDOWN) return key_command(event.key.keysym);
+    if (event.type == SDL_KEYDOWN)
+        return key_command(event.key.keysym, {page_fullscreen(), toggle_page_fullscreen});
     return command_none;
 }
 

@@ -135,10 +135,13 @@ $('close').addEventListener('click', () => player._web_stop());
 canvas.addEventListener('dblclick', toggleFullscreen);
 // The module's SDL queues the key; this has a display pass take it.
 canvas.addEventListener('keydown', () => player._web_key());
-// Esc in fullscreen belongs to the browser, which leaves fullscreen: the
-// player must not also take it as "back to the list".
+// Esc in fullscreen leaves fullscreen, as in the desktop player; browsers
+// mostly do it themselves, and the player must not also take it as "back to
+// the list".
 window.addEventListener('keydown', (event) => {
-  if (event.key === 'Escape' && document.fullscreenElement) event.stopImmediatePropagation();
+  if (event.key !== 'Escape' || !document.fullscreenElement) return;
+  event.stopImmediatePropagation();
+  document.exitFullscreen();
 }, true);
 document.addEventListener('fullscreenchange', fitCanvas);
 // Only a gesture may start the browser's sound; opening it at the first one

@@ -162,12 +162,27 @@ test('an archive lists its movies as the launcher does', async () => {
   assert.deepEqual(shown, expected);
 });
 
-test('a paused 8-bit movie shows the rip\'s picture exactly; Escape returns to the list',
+test('a paused 8-bit movie shows the rip\'s picture exactly; F fullscreen, Escape back to the list',
   async () => {
     await choose(demo);
     await play(0, '0');
     const { slot, pixels } = await pauseAfter(5);
     assert.deepEqual(pixels, await pngPixels(frameFile(rip(64, false), slot)));
+    // Fullscreen: the largest whole factor that fits, square pixels.
+    await page.keyboard.press('f');
+    await page.waitForFunction(() => document.fullscreenElement?.id === 'stage');
+    const [width, height, across, down] = await page.evaluate(() => {
+      const canvas = document.getElementById('screen');
+      const style = getComputedStyle(canvas);
+      return [parseFloat(style.width) / canvas.width, parseFloat(style.height) / canvas.height,
+        innerWidth / canvas.width, innerHeight / canvas.height];
+    });
+    assert.equal(width, height);
+    assert.equal(width, Math.floor(Math.min(across, down)));
+    // The first Escape leaves fullscreen, the second the movie.
+    await page.keyboard.press('Escape');
+    await page.waitForFunction(() => !document.fullscreenElement);
+    assert.equal(await visible('#stage'), true);
     await page.keyboard.press('Escape');
     await page.waitForFunction(() => !document.getElementById('deck').hidden);
     assert.equal(await visible('#stage'), false);
