@@ -1,10 +1,10 @@
 // reelplay: plays one movie, paced by its sound, in one SDL window.
 #include "SDL.h"
-#include "keys.h"
 #include "movie.h"
 #include "platform/library.h"
 #include "playback.h"
 #include "scale.h"
+#include "sdl_common.h"
 
 #include <cstdio>
 #include <cstring>
@@ -242,13 +242,7 @@ int main(int argc, char** argv) {
         return -1;
     }
 
-    SDL_AudioSpec request = {};
-    request.freq = 22050;
-    request.format = AUDIO_S16LSB;
-    request.channels = movie_stereo ? 2 : 1;
-    request.samples = 1008;
-    request.callback = audio_callback;
-    request.userdata = nullptr;
+    SDL_AudioSpec request = movie_sound_request(1008, audio_callback);
 
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) != 0) {
         fclose(movie_file);

@@ -5,12 +5,12 @@
 // becomes passes at animation frames, each asked for by what the desktop's
 // pass would wait for, and the page is told when a movie is over.
 #include "SDL.h"
-#include "keys.h"
 #include "movie.h"
 #include "pixels.h"
 #include "platform/library.h"
 #include "playback.h"
 #include "scanner.h"
+#include "sdl_common.h"
 
 #include <emscripten.h>
 #include <emscripten/html5.h>
@@ -228,13 +228,8 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
     EM_ASM({
         if (SDL.audioContext) SDL.audioContext.resume();
     });
-    SDL_AudioSpec request = {};
-    request.freq = 22050;
-    request.format = AUDIO_S16LSB;
-    request.channels = movie_stereo ? 2 : 1;
-    // The browser's SDL takes only powers of two.
-    request.samples = 1024;
-    request.callback = audio_callback;
+    // The browser's SDL takes only powers of two of frames.
+    SDL_AudioSpec request = movie_sound_request(1024, audio_callback);
     if (SDL_OpenAudio(&request, nullptr) < 0) {
         fprintf(stderr, "Couldn't open audio: %s\n", SDL_GetError());
         close_movie_file();

@@ -1,4 +1,4 @@
-#include "keys.h"
+#include "sdl_common.h"
 
 player_command key_command(const SDL_keysym& key, const key_context& context) {
     bool alt_enter = (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT);
@@ -11,4 +11,14 @@ player_command key_command(const SDL_keysym& key, const key_context& context) {
         return context.toggle_fullscreen() ? command_none : command_quit;
     }
     return command_none;
+}
+
+SDL_AudioSpec movie_sound_request(Uint16 samples, void (*callback)(void*, Uint8*, int)) {
+    SDL_AudioSpec request = {};
+    request.freq = 22050;
+    request.format = AUDIO_S16LSB;
+    request.channels = movie_stereo ? 2 : 1;
+    request.samples = samples;
+    request.callback = callback;
+    return request;
 }
