@@ -31,6 +31,11 @@ function lines(pointer) {
   return text ? text.replace(/\n$/, '').split('\n') : [];
 }
 
+// Counts the files read, listed or refused, for whoever waits on the page.
+function listed() {
+  deck.dataset.listings = Number(deck.dataset.listings || 0) + 1;
+}
+
 async function choose(file) {
   if (!player || !file) return;
   say('');
@@ -39,9 +44,10 @@ async function choose(file) {
   let bytes;
   try {
     bytes = new Uint8Array(await file.arrayBuffer());
-  } catch (error) {
+  } catch {
     status.textContent = '';
     say(`Cannot read ${file.name}`);
+    listed();
     return;
   }
   if (chosen) player.FS.unlink(chosen);
@@ -51,13 +57,14 @@ async function choose(file) {
   status.textContent = '';
   if (count === 0) {
     say(lines(player._web_list_messages()).join('\n'));
-    return;
+  } else {
+    movies.replaceChildren(...lines(player._web_list_lines()).map((text) => new Option(text)));
+    movies.selectedIndex = 0;
+    $('file-name').textContent = file.name;
+    choice.hidden = false;
+    movies.focus();
   }
-  movies.replaceChildren(...lines(player._web_list_lines()).map((text) => new Option(text)));
-  movies.selectedIndex = 0;
-  $('file-name').textContent = file.name;
-  choice.hidden = false;
-  movies.focus();
+  listed();
 }
 
 // Whole factors only, in the screen's own pixels: the stage in fullscreen
@@ -103,7 +110,12 @@ function movieEnded() {
   movies.focus();
 }
 
-fileInput.addEventListener('change', () => choose(fileInput.files[0]));
+fileInput.addEventListener('change', () => {
+  const file = fileInput.files[0];
+  // Emptied, so that choosing the same file again reads it again.
+  fileInput.value = '';
+  choose(file);
+});
 drop.addEventListener('dragover', (event) => {
   event.preventDefault();
   drop.classList.add('over');

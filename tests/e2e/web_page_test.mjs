@@ -67,10 +67,11 @@ const visible = (selector) => $(selector, (e) => !e.hidden);
 const module = (call) => page.evaluate(`window.playerModule.${call}`);
 
 async function choose(file) {
+  const listings = await $('#deck', (e) => Number(e.dataset.listings || 0));
   const input = await page.$('#file');
   await input.uploadFile(file);
-  await page.waitForFunction(() => !document.getElementById('choice').hidden ||
-    !document.getElementById('message').hidden);
+  await page.waitForFunction((n) => Number(document.getElementById('deck').dataset.listings) > n,
+    {}, listings);
 }
 
 async function play(line, zoom) {
