@@ -21,12 +21,6 @@ static void bind_codec_library_once() {
 static uint8_t sound_out[audio_buffer_capacity];
 static int sound_request_bytes;
 
-// The player's display loop sleeps here while the audio thread plays the last
-// slots; run alone, it hands that turn to the callback.
-static void play_last_sound() {
-    fill_audio(sound_out, sound_request_bytes);
-}
-
 int fuzz_movie(int32_t kind, const uint8_t* data, size_t size) {
     bind_codec_library_once();
     // fmemopen refuses an empty buffer; no probe matches fewer than four bytes anyway.
@@ -34,7 +28,6 @@ int fuzz_movie(int32_t kind, const uint8_t* data, size_t size) {
     reset_movie_state();
     hooks = {};
     hooks.show_slot = decode_slot_picture;
-    hooks.drain_wait = play_last_sound;
     set_surface_colors = [](const Color*) {};
     movie_file = fmemopen(const_cast<uint8_t*>(data + 1), size - 1, "rb");
     fuzz_require(movie_file != nullptr, "fmemopen");

@@ -5,6 +5,7 @@
 #include "playback.h"
 #include "scale.h"
 #include "sdl_common.h"
+#include "seek.h"
 
 #include <cstdio>
 #include <cstring>
@@ -181,13 +182,14 @@ static void install_hooks() {
     hooks.pause_audio = [] { SDL_PauseAudio(1); };
     hooks.post_frame = [] { SDL_SemPost(frame_sem); };
     hooks.take_event = take_event;
-    hooks.wait_frame = [] { SDL_SemWait(frame_sem); };
+    // A timeout as well, so that keys and the close button are taken even
+    // when the sound device stops calling back.
+    hooks.wait_frame = [] { SDL_SemWaitTimeout(frame_sem, 15); };
     hooks.lock_reader = SDL_LockAudio;
     hooks.unlock_reader = SDL_UnlockAudio;
     hooks.show_slot = show_slot;
-    hooks.drain_wait = [] { SDL_Delay(1); };
+    hooks.present = present_frame;
     hooks.hold_sound = hold_sound;
-    hooks.paused_wait = [] { SDL_Delay(10); };
     set_surface_colors = surface_colors;
 }
 
@@ -199,12 +201,13 @@ static void unbind_library() {
 }
 
 static const char usage_text[] =
-    "usage: reelplay FILE [-i] [-offset N] [-scale N]\n"
+    "usage: reelplay FILE [-i] [-offset N] [-scale N] [-start T]\n"
     "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
     "movie file or a game archive, in one window, paced by its sound.\n"
     "  -i          draw the picture at twice its size with every other row dark\n"
     "  -offset N   the movie's byte offset inside FILE\n"
     "  -scale N    a window N times the size (1 to 4), each pixel an N x N block\n"
+    "  -start T    start at T seconds (90, 90.5) or minutes and seconds (1:30)\n"
     "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Esc leave fullscreen\n"
     "or end; Q end.\n"
     "  --help      show this text\n"
@@ -232,6 +235,15 @@ int main(int argc, char** argv) {
                     max_window_scale);
     }
     window_scale = options.scale;
+    if (options.start_refused) {
+        if (options.start_text)
+            fprintf(stderr,
+                    "reelplay: \"-start %s\" is not a time (90, 90.5 or 1:30); starting at 0\n",
+                    options.start_text);
+        else
+            fprintf(stderr,
+                    "reelplay: \"-start\" needs a time (90, 90.5 or 1:30); starting at 0\n");
+    }
 
     xan_library = load_codec_library(codec_library_name);
     DecompressXD = reinterpret_cast<decompress_fn>(find_library_entry(xan_library, "DecompressXD"));
@@ -241,6 +253,7 @@ int main(int argc, char** argv) {
         unbind_library();
         return -1;
     }
+    begin_seeking();
 
     SDL_AudioSpec request = movie_sound_request(1008, audio_callback);
 
@@ -285,6 +298,7 @@ int main(int argc, char** argv) {
     }
 
     prefill_ring();
+    if (options.start > 0) seek_to_frame(options.start);
     running = true;
     SDL_PauseAudio(0);
 

@@ -2,6 +2,7 @@
 
 #include "formats/common/zero_state.h"
 #include "formats/kinds.h"
+#include "seek.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -134,6 +135,11 @@ bool parse_player_options(int argc, char** argv, player_options* options) {
             options->scale = options->scale_text ? parse_scale(options->scale_text) : 0;
             options->scale_refused = options->scale == 0;
             if (options->scale_refused) options->scale = 1;
+        } else if (strcmp(argv[i], "-start") == 0) {
+            options->start_text = i + 1 < argc ? argv[++i] : nullptr;
+            options->start = 0;
+            options->start_refused =
+                !options->start_text || !parse_movie_time(options->start_text, &options->start);
         }
     }
     return true;

@@ -100,6 +100,11 @@ int32_t probe_movie(FILE* file, int32_t* width, int32_t* height, uint8_t* stereo
 // Fills the next slot through the open kind's reader, or ends the movie.
 void read_next_slot();
 
+// The slot index's part of the reader contract (seek.cpp): each slot as it
+// is counted, and the end of the movie.
+void note_slot_read(int32_t n, const FrameSlot& slot);
+void note_movie_end();
+
 // Calls the open kind's picture decoder on one slot.
 void decode_slot_picture(const FrameSlot* slot);
 
@@ -112,7 +117,7 @@ int32_t frame_row_bytes();
 int32_t frame_bytes();
 
 // Command line as the player reads it: the path first, then "-i",
-// "-offset N" and "-scale N" in any order; anything else is ignored.
+// "-offset N", "-scale N" and "-start T" in any order; anything else is ignored.
 struct player_options {
     const char* path;
     bool interlaced;
@@ -124,6 +129,11 @@ struct player_options {
     int32_t scale = 1;
     bool scale_refused = false;
     const char* scale_text = nullptr;
+    // Where to start, in sample frames (0: the beginning). A "-start" with a
+    // missing or bad time leaves 0 and sets start_refused, with the text.
+    int64_t start = 0;
+    bool start_refused = false;
+    const char* start_text = nullptr;
 };
 constexpr int32_t max_window_scale = 4;
 bool parse_player_options(int argc, char** argv, player_options* options);

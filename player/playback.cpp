@@ -6,7 +6,7 @@
 playback_hooks hooks;
 bool paused;
 
-static void read_slot() {
+void read_ring_slot() {
     if (hooks.read_slot)
         hooks.read_slot();
     else
@@ -22,7 +22,7 @@ void prefill_ring() {
     at_end = false;
     running = false;
     paused = false;
-    for (int i = 0; i < prefill_slots && !at_end; ++i) read_slot();
+    for (int i = 0; i < prefill_slots && !at_end; ++i) read_ring_slot();
 }
 
 int fill_audio(uint8_t* out, int len) {
@@ -57,10 +57,16 @@ int fill_audio(uint8_t* out, int len) {
         if (at_end) {
             if (audio_slot > last_slot) break;
         } else if (audio_slot == slots_read) {
-            read_slot();
+            read_ring_slot();
         }
     }
     return filled;
+}
+
+// The reader may fill slot slots_read only once the slot a ring's length
+// before it, whose entry it takes, is no longer the one being heard.
+static bool ring_has_room() {
+    return slots_read < audio_slot + ring_size;
 }
 
 bool display_pass() {
@@ -73,11 +79,8 @@ bool display_pass() {
     if (paused) {
         // The callback is held: no slot is heard, read or shown until resumed.
         // A movie whose sound was over before the pause still ends.
-        if (!running) return false;
-        if (hooks.paused_wait) hooks.paused_wait();
-        return true;
+        return running;
     }
-    if (hooks.wait_frame) hooks.wait_frame();
     int32_t heard = slots_heard;
     int32_t shown = shown_slot;
     while (heard > shown) {
@@ -97,10 +100,11 @@ bool display_pass() {
         if (!at_end) {
             if (hooks.lock_reader) hooks.lock_reader();
             // The callback may have met the end while this thread waited for the lock.
-            if (!at_end) read_slot();
+            if (!at_end && ring_has_room()) read_ring_slot();
             if (hooks.unlock_reader) hooks.unlock_reader();
-        } else if (!stepped && hooks.drain_wait) {
-            hooks.drain_wait();
+        } else if (!stepped) {
+            // The last slots play on: the caller waits and comes back.
+            break;
         }
         heard = slots_heard;
         shown = shown_slot;
@@ -110,5 +114,6 @@ bool display_pass() {
 
 void display_loop() {
     while (display_pass()) {
+        if (hooks.wait_frame) hooks.wait_frame();
     }
 }

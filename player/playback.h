@@ -17,20 +17,17 @@ struct playback_hooks {
     void (*pause_audio)();          // the sound is over: stop asking for buffers
     void (*post_frame)();           // wake the display loop (frame_sem)
     player_command (*take_event)(); // takes at most one pending event
-    void (*wait_frame)();           // block on frame_sem
-    void (*lock_reader)();          // serialise the reader with the audio callback
+    // Between display passes: wait for frame_sem, an event or a short timeout,
+    // whichever comes first. display_pass itself never waits.
+    void (*wait_frame)();
+    void (*lock_reader)(); // serialise the reader with the audio callback
     void (*unlock_reader)();
     void (*show_slot)(const FrameSlot* slot); // decode_slot_picture, then present_frame
-    // The display has shown every slot and waits for the last sound to end;
-    // the player sleeps briefly here instead of spinning on running.
-    void (*drain_wait)();
-    void (*read_slot)(); // null: read_next_slot
+    void (*present)();                        // present_frame alone: frame_pixels as they are
+    void (*read_slot)();                      // null: read_next_slot
     // Pause (true) or resume (false) the sound device; while held, the audio
     // callback is not called at all.
     void (*hold_sound)(bool held);
-    // A paused pass: nothing posts frame_sem, so the loop waits a moment for
-    // the next event instead.
-    void (*paused_wait)();
 };
 extern playback_hooks hooks;
 
@@ -49,6 +46,12 @@ void prefill_ring();
 // when the sound was already over (the audio was paused, running cleared).
 int fill_audio(uint8_t* out, int len);
 
-// One pass of the display loop (steps 1 to 4). False when the loop must end.
+// Reads one slot through hooks.read_slot (or read_next_slot).
+void read_ring_slot();
+
+// One pass of the display loop: takes an event, shows the slots heard since
+// the last pass and refills the ring. Never waits, so that a caller that
+// runs once per animation frame can call it. False when the loop must end.
 bool display_pass();
+// The desktop's loop: passes, with hooks.wait_frame between them.
 void display_loop();

@@ -3,16 +3,17 @@
 #include "export_webm.h"
 #include "rip.h"
 #include "scanner.h"
+#include "seek.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
 const char rip_usage_text[] =
-    "usage: reelrip FILE [-offset N] [-i] -o DIR\n"
+    "usage: reelrip FILE [-offset N] [-i] [--from T [--to T2]] -o DIR\n"
     "       reelrip --list FILE\n"
     "       reelrip --all FILE [-i] -o DIR\n"
-    "       reelrip FILE [-offset N] [-i] -o OUT.webm [--crf N] [--quiet]\n"
+    "       reelrip FILE [-offset N] [-i] [--from T [--to T2]] -o OUT.webm [--crf N] [--quiet]\n"
     "       reelrip --all FILE [-i] -o DIR --webm [--crf N] [--quiet]\n";
 
 // Decimal with an optional sign, nothing else; values are kept wide so that
@@ -35,6 +36,7 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
                        std::string* error) {
     *options = {};
     bool mode_given = false, file_given = false, out_given = false, offset_given = false;
+    bool clip_given = false;
     bool only_files = false;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
@@ -66,6 +68,15 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
             }
             options->crf = int32_t(crf);
             ++i;
+        } else if (word == "--from" || word == "--to") {
+            int64_t frames = 0;
+            if (i + 1 >= argc || !parse_movie_time(argv[i + 1], &frames)) {
+                *error = word + " needs a time: seconds (90, 90.5) or minutes and seconds (1:30)";
+                return false;
+            }
+            (word == "--from" ? options->from_frame : options->to_frame) = frames;
+            clip_given = true;
+            ++i;
         } else if (word == "-i") {
             options->interlaced = true;
         } else if (word == "-offset" || word == "-o") {
@@ -90,6 +101,14 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
     }
     if (!file_given) {
         *error = "no FILE given";
+        return false;
+    }
+    if (options->mode != rip_one && clip_given) {
+        *error = "--from and --to apply to one movie";
+        return false;
+    }
+    if (options->to_frame >= 0 && options->to_frame <= options->from_frame) {
+        *error = "--to must come after --from";
         return false;
     }
     if (options->mode == rip_list) {
@@ -157,6 +176,8 @@ static std::string rip_failure(rip_status status, const rip_request& request,
     case rip_not_playable:
         return "no playable movie at offset " + std::to_string(request.offset) + " of " +
                request.path;
+    case rip_beyond_end:
+        return movie_too_short_message();
     case rip_stopped:
         break;
     }
@@ -199,6 +220,8 @@ static int rip_one_movie(const rip_options& options, FILE* err) {
     request.path = options.file;
     request.offset = options.offset;
     request.interlaced = options.interlaced;
+    request.from_frame = options.from_frame;
+    request.to_frame = options.to_frame;
     request.keep_going = not_interrupted;
     rip_summary summary;
     rip_status status = rip_to_directory(request, options.out_dir, &summary);

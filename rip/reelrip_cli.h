@@ -1,5 +1,6 @@
 // reelrip's command line:
-//   reelrip FILE [-offset N] [-i] -o DIR   one movie into DIR
+//   reelrip FILE [-offset N] [-i] [--from T [--to T2]] -o DIR
+//                                          one movie (or a clip of it) into DIR
 //   reelrip --list FILE                    the launcher's movie list
 //   reelrip --all FILE [-i] -o DIR         every listed movie into DIR/NNN
 //   reelrip FILE [-offset N] [-i] -o OUT.webm [--crf N] [--quiet]
@@ -25,6 +26,10 @@ struct rip_options {
     bool webm = false;
     int32_t crf = -1; // -1: the export's default
     bool quiet = false;
+    // A clip, in sample frames: from the slot that contains from_frame to
+    // the first slot at or after to_frame (-1: the end).
+    int64_t from_frame = 0;
+    int64_t to_frame = -1;
 };
 
 // Set by Ctrl-C while an interrupt_guard lives: the rip stops at the next

@@ -4,6 +4,7 @@
 #include "playback.h"
 #include "png_pool.h"
 #include "rip_files.h"
+#include "seek.h"
 
 #include <algorithm>
 #include <bit>
@@ -85,9 +86,7 @@ static void read_one_more() {
     }
 }
 
-rip_status rip_movie(const rip_request& request,
-                     const std::function<bool(const rip_movie_info&)>& begin,
-                     const std::function<bool(const rip_slot&)>& slot) {
+rip_status rip_open(const rip_request& request, rip_movie_info* info) {
     close_movie();
     reset_movie_state();
     memset(colors_in_force, 0, sizeof colors_in_force);
@@ -107,21 +106,39 @@ rip_status rip_movie(const rip_request& request,
         close_movie();
         return rip_not_playable;
     }
+    begin_seeking();
 
+    *info = {};
+    info->kind = movie_kind;
+    info->depth = movie_depth;
+    info->stereo = movie_stereo != 0;
+    if (movie_width >= 1 && movie_height >= 1) {
+        info->width = movie_width;
+        info->height = movie_height;
+    }
+    return rip_done;
+}
+
+void rip_close() {
+    close_movie();
+}
+
+std::string movie_too_short_message() {
+    const int64_t seconds = std::max<int64_t>(movie_length_frames(), 0) / movie_rate;
+    char text[64];
+    snprintf(text, sizeof text, "the movie is only %lld:%02d long",
+             static_cast<long long>(seconds / 60), int(seconds % 60));
+    return text;
+}
+
+rip_status rip_movie(const rip_request& request,
+                     const std::function<bool(const rip_movie_info&)>& begin,
+                     const std::function<bool(const rip_slot&)>& slot) {
     rip_movie_info info;
-    info.kind = movie_kind;
-    info.depth = movie_depth;
-    info.stereo = movie_stereo != 0;
-    const bool pictures = movie_width >= 1 && movie_height >= 1;
-    if (pictures) {
-        info.width = movie_width;
-        info.height = movie_height;
-    }
-    if (begin && !begin(info)) {
-        close_movie();
-        return rip_stopped;
-    }
+    rip_status opened = rip_open(request, &info);
+    if (opened != rip_done) return opened;
 
+    const bool pictures = info.width >= 1 && info.height >= 1;
     const bool indexed = request.indexed_pictures && info.depth == 8;
     const bool packed = request.packed_pictures && info.depth == 16;
     std::vector<uint8_t> rgb(
@@ -129,18 +146,41 @@ rip_status rip_movie(const rip_request& request,
     uint8_t colors[256 * 3];
     hooks.read_slot = read_and_mark;
     prefill_ring();
+    // A clip starts where a seek lands: its first slot shows the picture on
+    // screen there, its own or the last one before it.
+    int32_t first = 0;
+    bool first_shows_screen = false;
+    if (request.from_frame > 0) {
+        first = std::max(seek_to_frame(request.from_frame), 0);
+        const int64_t length = movie_length_frames();
+        if (length >= 0 && request.from_frame >= length) {
+            close_movie();
+            return rip_beyond_end;
+        }
+        first_shows_screen = picture_slot_on_screen() >= 0;
+    }
+    if (begin && !begin(info)) {
+        close_movie();
+        return rip_stopped;
+    }
+    const int64_t first_byte = std::max<int64_t>(slot_start_byte(first), 0);
     int64_t bytes_before = 0;
-    for (int32_t n = 0; n < slots_read; ++n) {
+    for (int32_t n = first; n < slots_read; ++n) {
         const FrameSlot& s = slot_ring[n % ring_size];
+        if (n > first && request.to_frame >= 0 &&
+            (first_byte + bytes_before) / info.frame_bytes() >= request.to_frame)
+            break;
         // The decoders see the counters as they stand when the player shows slot n.
         audio_slot = n;
         slots_heard = n;
         rip_slot out;
-        out.number = n;
+        out.number = n - first;
         out.file_position = slot_end_position[n % ring_size];
-        out.has_picture = pictures && s.video_length >= 1;
+        const bool landed = n == first && request.from_frame > 0;
+        const bool decode = pictures && s.video_length >= 1 && !landed;
+        out.has_picture = decode || (landed && first_shows_screen);
+        if (decode) decode_slot_picture(&s);
         if (out.has_picture) {
-            decode_slot_picture(&s);
             if (indexed) {
                 for (int i = 0; i < 256; ++i) {
                     colors[3 * i] = colors_in_force[i].r;

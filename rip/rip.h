@@ -35,6 +35,12 @@ struct rip_request {
     // Asked by rip_to_directory before each slot, when set; false stops the
     // rip as a failed write would (Ctrl-C).
     std::function<bool()> keep_going = nullptr;
+    // A clip: from the slot that contains from_frame (as a seek lands) up to,
+    // not including, the first slot that starts at or after to_frame (-1: to
+    // the end). Slots are numbered, and their sound timed, from the clip's
+    // first slot.
+    int64_t from_frame = 0;
+    int64_t to_frame = -1;
 };
 
 struct rip_movie_info {
@@ -74,8 +80,19 @@ enum rip_status {
     rip_done,
     rip_cannot_open,
     rip_not_playable,
-    rip_stopped, // a callback returned false
+    rip_stopped,    // a callback returned false
+    rip_beyond_end, // from_frame is at or after the movie's end
 };
+
+// Opens the movie a request names as a rip does (no window, no sound device;
+// palettes kept for frame_to_rgb), ready for prefill_ring or a seek; rip_close
+// closes it. rip_done when it is open.
+rip_status rip_open(const rip_request& request, rip_movie_info* info);
+void rip_close();
+
+// "the movie is only M:SS long", for a clip that starts beyond the end of
+// the movie last opened.
+std::string movie_too_short_message();
 
 // begin is called once the movie is probed, slot once per slot; either may
 // return false to stop. Each call starts from reset_movie_state(), so one

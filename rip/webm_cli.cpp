@@ -72,6 +72,8 @@ int export_one(const rip_options& options, int64_t offset, const std::string& pa
     request.path = options.file;
     request.offset = offset;
     request.interlaced = options.interlaced;
+    request.from_frame = options.from_frame;
+    request.to_frame = options.to_frame;
     webm_options webm;
     if (options.crf >= 0) webm.crf = options.crf;
     webm.title = title;
@@ -102,6 +104,9 @@ int export_one(const rip_options& options, int64_t offset, const std::string& pa
         return 1;
     case rip_not_playable:
         *report = "no playable movie at offset " + std::to_string(offset) + " of " + options.file;
+        return 1;
+    case rip_beyond_end:
+        *report = movie_too_short_message();
         return 1;
     case rip_stopped:
         break;

@@ -30,30 +30,50 @@ static int make_demo(int argc, char** argv) {
     return ok ? 0 : 1;
 }
 
-// "form OUT [variant]": one demo FORM movie.
+// "--seconds N" anywhere among a demo movie command's words sets its length
+// (long movies for the seek benchmark); it is taken out of the words. -1 when
+// its number is missing or not from 1 to 3600, 0 when it is not given.
+static int take_seconds(int* argc, char** argv) {
+    for (int i = 0; i < *argc; ++i) {
+        if (strcmp(argv[i], "--seconds") != 0) continue;
+        int seconds = i + 1 < *argc ? atoi(argv[i + 1]) : 0;
+        int taken = i + 1 < *argc ? 2 : 1;
+        for (int j = i; j + taken < *argc; ++j) argv[j] = argv[j + taken];
+        *argc -= taken;
+        return seconds >= 1 && seconds <= 3600 ? seconds : -1;
+    }
+    return 0;
+}
+
+// "form OUT [variant] [--seconds N]": one demo FORM movie.
 static int make_form(int argc, char** argv) {
-    if (argc < 1) return 2;
+    int seconds = take_seconds(&argc, argv);
+    if (argc < 1 || seconds < 0) return 2;
     int variant = argc >= 2 ? atoi(argv[1]) : 0;
-    return write_file(argv[0], make_form_demo_movie(variant)) ? 0 : 1;
+    return write_file(argv[0], make_form_demo_movie(variant, seconds)) ? 0 : 1;
 }
 
 static int make_riff(int argc, char** argv) {
-    if (argc < 1) return 2;
-    return write_file(argv[0], make_riff_demo_movie()) ? 0 : 1;
+    int seconds = take_seconds(&argc, argv);
+    if (argc < 1 || seconds < 0) return 2;
+    return write_file(argv[0], make_riff_demo_movie(seconds)) ? 0 : 1;
 }
 
-// "sead OUT": the SEAD demo movie.
+// "sead OUT [--seconds N]": the SEAD demo movie.
 static int make_sead(int argc, char** argv) {
-    if (argc < 1) return 2;
-    return write_file(argv[0], make_sead_demo_movie()) ? 0 : 1;
+    int seconds = take_seconds(&argc, argv);
+    if (argc < 1 || seconds < 0) return 2;
+    return write_file(argv[0], make_sead_demo_movie(seconds)) ? 0 : 1;
 }
 
-// "schl OUT [VARIANT]": one SCHl demo movie (0 mono, 1 stereo, 2 160 x 128).
+// "schl OUT [VARIANT] [--seconds N]": one SCHl demo movie (0 mono, 1 stereo,
+// 2 160 x 128).
 static int make_schl(int argc, char** argv) {
-    if (argc < 1) return 2;
+    int seconds = take_seconds(&argc, argv);
+    if (argc < 1 || seconds < 0) return 2;
     int variant = argc >= 2 ? atoi(argv[1]) : 0;
     if (variant < 0 || variant > 2) return 2;
-    return write_file(argv[0], make_schl_demo_movie(variant)) ? 0 : 1;
+    return write_file(argv[0], make_schl_demo_movie(variant, seconds)) ? 0 : 1;
 }
 
 // "schl-archive OUT": the named archive of SCHl demo movies.
@@ -76,10 +96,10 @@ static int make_seeds(int argc, char** argv) {
 
 static const reelmake_command commands[] = {
     {"demo", "demo DIR", make_demo},
-    {"form", "form OUT [variant]", make_form},
-    {"riff", "riff OUT", make_riff},
-    {"sead", "sead OUT", make_sead},
-    {"schl", "schl OUT [VARIANT]", make_schl},
+    {"form", "form OUT [variant] [--seconds N]", make_form},
+    {"riff", "riff OUT [--seconds N]", make_riff},
+    {"sead", "sead OUT [--seconds N]", make_sead},
+    {"schl", "schl OUT [VARIANT] [--seconds N]", make_schl},
     {"schl-archive", "schl-archive OUT", make_schl_archive},
     {"archive", "archive OUT", make_archive},
     {"seeds", "seeds DIR", make_seeds},

@@ -11,6 +11,7 @@
 #include "playback.h"
 #include "scanner.h"
 #include "sdl_common.h"
+#include "seek.h"
 
 #include <emscripten.h>
 #include <emscripten/html5.h>
@@ -36,8 +37,6 @@ static Color colors_in_force[256];
 static bool sound_held;
 // The page's close button.
 static bool stop_asked;
-// The slot whose picture the canvas holds, -1 before the first.
-static int32_t drawn_slot = -1;
 // From web_play until the page has been told that the movie is over.
 static bool session_open;
 static bool pass_requested;
@@ -46,9 +45,8 @@ static void keep_colors(const Color* colors) {
     memcpy(colors_in_force, colors, sizeof colors_in_force);
 }
 
-static void show_slot(const FrameSlot* slot) {
-    decode_slot_picture(slot);
-    drawn_slot = shown_slot;
+// frame_pixels onto the canvas, through the palette in force for 8-bit movies.
+static void present_picture() {
     SDL_LockSurface(screen);
     auto* out = static_cast<uint8_t*>(screen->pixels);
     const int64_t row = movie_width;
@@ -60,6 +58,11 @@ static void show_slot(const FrameSlot* slot) {
             rgba_from_555(frame_pixels + y * row * 2, row, line);
     }
     SDL_UnlockSurface(screen);
+}
+
+static void show_slot(const FrameSlot* slot) {
+    decode_slot_picture(slot);
+    present_picture();
 }
 
 static void audio_callback(void*, Uint8* stream, int len) {
@@ -104,6 +107,7 @@ static void install_hooks() {
     hooks.post_frame = request_pass;
     hooks.take_event = take_event;
     hooks.show_slot = show_slot;
+    hooks.present = present_picture;
     hooks.hold_sound = hold_sound;
     set_surface_colors = keep_colors;
 }
@@ -207,6 +211,7 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
         close_movie_file();
         return -1;
     }
+    begin_seeking();
     if (!sdl_started) {
         if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_AUDIO) != 0) {
             close_movie_file();
@@ -235,7 +240,6 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
         close_movie_file();
         return -1;
     }
-    drawn_slot = -1;
     sound_held = false;
     stop_asked = false;
     prefill_ring();
@@ -263,8 +267,9 @@ WEB_EXPORT void web_key() {
     request_pass();
 }
 
+// The slot whose picture the canvas holds, -1 before the first.
 WEB_EXPORT int web_drawn_slot() {
-    return drawn_slot;
+    return picture_slot_on_screen();
 }
 
 WEB_EXPORT int web_paused() {

@@ -8,11 +8,16 @@
 // Compared in this order; the first equal tag decides. A row without a
 // header parser is recognised and refused.
 const kind_entry kind_table[] = {
-    {"SCHl", kind_schl, 16, read_schl_header, read_schl_slot, decode_schl_picture, reset_schl},
-    {"SEAD", kind_sead, 8, read_sead_header, read_sead_slot, decode_sead_picture, reset_sead},
-    {"RIFF", kind_riff, 16, read_riff_header, read_riff_slot, decode_riff_picture, reset_riff},
-    {"FORM", kind_form, 8, read_form_header, read_form_slot, decode_form_picture, reset_form},
-    {"pIQT", kind_schl, 16, read_piqt_header, read_schl_slot, decode_schl_picture, reset_schl},
+    {"SCHl", kind_schl, 16, read_schl_header, read_schl_slot, decode_schl_picture, reset_schl,
+     reset_schl},
+    {"SEAD", kind_sead, 8, read_sead_header, read_sead_slot, decode_sead_picture, reset_sead,
+     reset_sead},
+    {"RIFF", kind_riff, 16, read_riff_header, read_riff_slot, decode_riff_picture, reset_riff,
+     reset_riff},
+    {"FORM", kind_form, 8, read_form_header, read_form_slot, decode_form_picture, reset_form,
+     restart_form},
+    {"pIQT", kind_schl, 16, read_piqt_header, read_schl_slot, decode_schl_picture, reset_schl,
+     reset_schl},
 };
 const int kind_table_size = int(sizeof kind_table / sizeof kind_table[0]);
 

@@ -12,6 +12,10 @@ struct kind_entry {
     void (*read_slot)();
     picture_decoder_fn decode_picture;
     void (*reset)(); // reader and decoder state back to its start value
+    // Reader and decoder state back to where the header left them: what the
+    // header parse found (FORM's palettes) stays, so that the movie can be
+    // read again from its first slot.
+    void (*restart)();
 };
 
 // In the probe's order of comparison.

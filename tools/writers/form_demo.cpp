@@ -121,9 +121,9 @@ std::vector<int16_t> make_melody(int variant, int samples, std::vector<int>* ste
 
 } // namespace
 
-std::vector<uint8_t> make_form_demo_movie(int variant) {
+std::vector<uint8_t> make_form_demo_movie(int variant, int length_seconds) {
     variant = std::abs(variant);
-    const int seconds = 8 + 2 * (variant % 3);
+    const int seconds = length_seconds > 0 ? length_seconds : 8 + 2 * (variant % 3);
     const int frames = seconds * frames_per_second;
     const int speed_x = 1 + variant % 3, speed_y = variant % 2 ? -1 : 1;
     const double hue_shift = 0.13 * variant;

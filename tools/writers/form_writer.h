@@ -47,8 +47,8 @@ std::vector<uint8_t> encode_form_picture(const std::vector<uint8_t>& previous,
 
 // A 5-15 s demo: moving colourful picture, a melody, a few palettes switched
 // by "SHOT" chunks. variant picks different content/length so an archive can
-// hold several.
-std::vector<uint8_t> make_form_demo_movie(int variant = 0);
+// hold several; seconds, when above 0, sets the length instead.
+std::vector<uint8_t> make_form_demo_movie(int variant = 0, int seconds = 0);
 
 // The LZ packing of an image stream (the data after method byte 2).
 std::vector<uint8_t> pack_form_image(const std::vector<uint8_t>& image);

@@ -226,6 +226,7 @@ std::vector<riff_frame> make_riff_demo_frames(int count, int frame_rate) {
     return frames;
 }
 
-std::vector<uint8_t> make_riff_demo_movie() {
-    return write_riff_movie(make_riff_demo_frames(60), riff_width, riff_height, 15);
+std::vector<uint8_t> make_riff_demo_movie(int seconds) {
+    return write_riff_movie(make_riff_demo_frames(seconds > 0 ? 15 * seconds : 60), riff_width,
+                            riff_height, 15);
 }

@@ -443,14 +443,14 @@ static std::vector<int16_t> make_tune(double seconds, bool stereo, int seed) {
     return out;
 }
 
-std::vector<uint8_t> make_schl_demo_movie(int variant) {
+std::vector<uint8_t> make_schl_demo_movie(int variant, int length_seconds) {
     schl_movie_content movie;
     movie.stereo = variant == 1;
     if (variant == 2) {
         movie.width = 160;
         movie.height = 128;
     }
-    const double seconds = 3.0;
+    const double seconds = length_seconds > 0 ? length_seconds : 3.0;
     movie.sound = make_tune(seconds, movie.stereo, variant);
     const double slot_seconds = movie.frames_per_slot / 28 * 28 / 22050.0;
     const int slots = int(seconds / slot_seconds);

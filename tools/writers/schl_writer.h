@@ -69,8 +69,9 @@ struct schl_movie_content {
 };
 std::vector<uint8_t> write_schl_movie(const schl_movie_content& movie);
 
-// Demo content: variant 0 mono 96 x 96, 1 stereo 96 x 96, 2 mono 160 x 120.
-std::vector<uint8_t> make_schl_demo_movie(int variant);
+// Demo content: variant 0 mono 96 x 96, 1 stereo 96 x 96, 2 mono 160 x 120;
+// three seconds, or seconds when above 0.
+std::vector<uint8_t> make_schl_demo_movie(int variant, int seconds = 0);
 // A named archive with the demo movies and one member that is not a movie.
 std::vector<uint8_t> make_schl_demo_archive();
 // A natural-looking test scene (RGB, 3 bytes per pixel) at time t seconds.

@@ -11,7 +11,6 @@ namespace {
 
 constexpr int32_t demo_width = 320;
 constexpr int32_t demo_height = 160;
-constexpr int demo_frames = 160;
 constexpr int samples_per_frame = 22050 / 15;
 constexpr double tau = 6.283185307179586;
 
@@ -140,7 +139,7 @@ double note_frequency(int semitones_from_a4) {
 }
 
 // Interleaved stereo for the whole movie.
-std::vector<int16_t> demo_sound() {
+std::vector<int16_t> demo_sound(int demo_frames) {
     const int total = demo_frames * samples_per_frame;
     std::vector<double> left(size_t(total), 0), right(size_t(total), 0);
     // C, A minor, F, G; chord tones as semitones from A4.
@@ -197,15 +196,16 @@ std::vector<int16_t> demo_sound() {
 
 } // namespace
 
-std::vector<uint8_t> make_sead_demo_movie() {
-    std::vector<int16_t> sound = demo_sound();
+std::vector<uint8_t> make_sead_demo_movie(int seconds) {
+    const int demo_frames = seconds > 0 ? 15 * seconds : 160;
+    std::vector<int16_t> sound = demo_sound(demo_frames);
     std::vector<sead_movie_frame> frames(demo_frames);
     for (int t = 0; t < demo_frames; ++t) {
         sead_movie_frame& f = frames[size_t(t)];
         f.image.resize(size_t(demo_width * demo_height));
         draw_picture(t, f.image);
         // The light changes in three steps; each new palette comes with a key frame.
-        f.palette = demo_palette(double(t / 40) / 3);
+        f.palette = demo_palette(double(t / 40 % 4) / 3);
         auto first = sound.begin() + 2 * t * samples_per_frame;
         f.sound.assign(first, first + 2 * samples_per_frame);
     }

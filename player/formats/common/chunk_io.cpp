@@ -57,6 +57,7 @@ FrameSlot& next_slot() {
 void end_movie() {
     last_slot = slots_read.load() - 1;
     at_end = true;
+    note_movie_end();
 }
 
 void fill_silence(FrameSlot& slot) {
@@ -66,5 +67,7 @@ void fill_silence(FrameSlot& slot) {
 }
 
 void count_slot() {
+    const int32_t n = slots_read.load();
+    note_slot_read(n, slot_ring[n % ring_size]);
     slots_read.fetch_add(1);
 }

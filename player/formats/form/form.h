@@ -9,6 +9,8 @@ void read_form_slot();
 void decode_form_picture(uint8_t interlaced, int32_t width, int32_t height, const FrameSlot* slot,
                          void** pixels);
 void reset_form();
+// As reset_form, but the palettes of the header stay.
+void restart_form();
 
 // Palettes stored by the header walk (at most palette_capacity).
 extern int32_t palette_count;

@@ -146,8 +146,12 @@ void read_form_slot() {
     count_slot();
 }
 
-void reset_form() {
-    palette_count = 0;
+void restart_form() {
     shot_palette_index = 0;
     reset_form_decoder_state();
+}
+
+void reset_form() {
+    palette_count = 0;
+    restart_form();
 }
