@@ -89,12 +89,15 @@ static void request_pass();
 
 static player_command take_event() {
     if (stop_asked) return command_quit;
+    // The pointer over the canvas queues events that nothing here uses: they
+    // are passed over at once rather than one a pass, as the desktop does
+    // with motion. One key a pass; another may be waiting.
     SDL_Event event;
-    if (!SDL_PollEvent(&event)) return command_none;
-    // One event a pass, as on the desktop; more may be waiting.
-    request_pass();
-    if (event.type == SDL_KEYDOWN)
+    while (SDL_PollEvent(&event)) {
+        if (event.type != SDL_KEYDOWN) continue;
+        request_pass();
         return key_command(event.key.keysym, {page_fullscreen(), toggle_page_fullscreen});
+    }
     return command_none;
 }
 
@@ -239,6 +242,10 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
         fprintf(stderr, "Couldn't open audio: %s\n", SDL_GetError());
         close_movie_file();
         return -1;
+    }
+    // Keys left from the last movie are not this one's.
+    SDL_Event stale;
+    while (SDL_PollEvent(&stale)) {
     }
     sound_held = false;
     stop_asked = false;
