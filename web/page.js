@@ -116,20 +116,18 @@ fileInput.addEventListener('change', () => {
   fileInput.value = '';
   choose(file);
 });
-drop.addEventListener('dragover', (event) => {
+// A file is taken wherever on the page it is dropped, not opened by the
+// browser; the box lights up meanwhile.
+document.addEventListener('dragover', (event) => {
   event.preventDefault();
-  drop.classList.add('over');
+  if (!deck.hidden) drop.classList.add('over');
 });
-drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-drop.addEventListener('drop', (event) => {
-  event.preventDefault();
-  drop.classList.remove('over');
-  choose(event.dataTransfer.files[0]);
+document.addEventListener('dragleave', (event) => {
+  if (!event.relatedTarget) drop.classList.remove('over');
 });
-// A file dropped beside the box is taken too, not opened by the browser.
-document.addEventListener('dragover', (event) => event.preventDefault());
 document.addEventListener('drop', (event) => {
   event.preventDefault();
+  drop.classList.remove('over');
   if (!deck.hidden) choose(event.dataTransfer.files[0]);
 });
 
