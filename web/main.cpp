@@ -229,7 +229,9 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
         close_movie_file();
         return -1;
     }
-    SDL_FillRect(screen, nullptr, 0);
+    // Black until the first picture, also over the last movie's on a canvas
+    // of the same size, which the browser keeps.
+    SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 0, 0, 0));
     install_hooks();
 
     // Within the user's click, which is what lets the sound start.
