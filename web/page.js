@@ -142,6 +142,10 @@ movies.addEventListener('keydown', (event) => {
   play();
 });
 $('close').addEventListener('click', () => player._web_stop());
+// A click beside the picture leaves the keys with the player.
+stage.addEventListener('click', (event) => {
+  if (event.target !== $('close')) canvas.focus();
+});
 canvas.addEventListener('dblclick', toggleFullscreen);
 // The module's SDL queues the key; this has a display pass take it.
 canvas.addEventListener('keydown', () => player._web_key());
