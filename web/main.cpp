@@ -221,6 +221,8 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
             return -1;
         }
         sdl_started = true;
+        // Every pixel drawn is opaque already: no second pass to make it so.
+        EM_ASM({ SDL.defaults.opaqueFrontBuffer = false; });
     }
     bool pictures = movie_width >= 1 && movie_height >= 1;
     screen = SDL_SetVideoMode(pictures ? movie_width : 1, pictures ? movie_height : 1, 32,
