@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
         unbind_library();
         return -1;
     }
-    begin_seeking();
+    begin_seeking(fopen(options.path, "rb"));
 
     SDL_AudioSpec request = movie_sound_request(1008, audio_callback);
 
@@ -312,6 +312,7 @@ int main(int argc, char** argv) {
     SDL_LockAudio();
     SDL_UnlockAudio();
     fclose(movie_file);
+    end_seeking();
     unbind_library();
     SDL_CloseAudio();
     SDL_Quit();

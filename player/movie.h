@@ -101,8 +101,8 @@ int32_t probe_movie(FILE* file, int32_t* width, int32_t* height, uint8_t* stereo
 void read_next_slot();
 
 // The slot index's part of the reader contract (seek.cpp): each slot as it
-// is counted, and the end of the movie.
-void note_slot_read(int32_t n, const FrameSlot& slot);
+// is counted, with where its picture bytes came from, and the end of the movie.
+void note_slot_read(int32_t n, const FrameSlot& slot, int64_t video_from, int32_t video_written);
 void note_movie_end();
 
 // Calls the open kind's picture decoder on one slot.

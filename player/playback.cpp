@@ -1,5 +1,7 @@
 #include "playback.h"
 
+#include "seek.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -76,6 +78,8 @@ bool display_pass() {
         paused = !paused;
         if (hooks.hold_sound) hooks.hold_sound(paused);
     }
+    // The slot index grows a little on every pass, while there is time.
+    index_some_slots();
     if (paused) {
         // The callback is held: no slot is heard, read or shown until resumed.
         // A movie whose sound was over before the pause still ends.

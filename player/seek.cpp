@@ -1,5 +1,6 @@
 #include "seek.h"
 
+#include "formats/common/chunk_io.h"
 #include "formats/common/zero_state.h"
 #include "formats/kinds.h"
 #include "playback.h"
@@ -8,15 +9,44 @@
 #include <atomic>
 #include <cstring>
 
-// Each slot's sound bytes are summed as the reader counts them, so that a
-// slot's start is the same figure a rip reports: every byte before it, over
-// the bytes of one sample frame.
+// The slot index: read on a file handle of its own by the movie's own reader
+// (its slots go to a slot of the index's, not to the ring), a few slots at a
+// time, so that a seek anywhere knows where each slot starts, which ones
+// have pictures and which of those are keys, where to start the reader
+// again, and where each byte a ring entry held came from.
 constexpr int32_t index_capacity = 1 << 16;
-static int64_t bytes_through[index_capacity]; // sound bytes of slots 0..n
-static bool has_picture[index_capacity];
+struct slot_record {
+    int64_t bytes_through; // sound bytes of slots 0 to this one
+    // The picture bytes the reader put at the start of the slot's entry, and
+    // the older slot of the same entry whose bytes show beyond them (-1: the
+    // zeros the ring starts with).
+    int64_t video_from;
+    int32_t video_written;
+    int32_t video_under;
+    int32_t video_length;
+    int32_t palette_index;
+    bool picture;
+    bool key;
+};
+// The reader's place and state just before a slot.
+struct resume_point {
+    int64_t position;
+    uint8_t reader[reader_state_bytes];
+};
+static slot_record records[index_capacity];
+static resume_point resume[index_capacity + 1];
+static int32_t entry_last[ring_size]; // slot last put into each entry, -1: none
 static std::atomic<int32_t> slots_indexed;
 static std::atomic<int64_t> length_frames{-1};
 static int64_t body_offset;
+static FILE* index_file;
+static bool indexing; // the reader runs for the index
+static bool index_complete;
+static FrameSlot index_slot;
+
+static const kind_entry* open_kind() {
+    return find_kind(movie_kind);
+}
 
 static int32_t frame_bytes_of_movie() {
     return movie_stereo ? 4 : 2;
@@ -30,24 +60,126 @@ static bool slot_has_picture(const FrameSlot& slot) {
     return movie_width >= 1 && movie_height >= 1 && slot.video_length >= 1;
 }
 
-void note_slot_read(int32_t n, const FrameSlot& slot) {
-    // A slot read again (after a seek) is the same slot: it is indexed once.
-    if (n >= index_capacity || n != slots_indexed.load()) return;
-    bytes_through[n] = (n > 0 ? bytes_through[n - 1] : 0) + slot_sound_bytes(slot);
-    has_picture[n] = slot_has_picture(slot);
+static void save_reader_state(uint8_t* state) {
+    memset(state, 0, reader_state_bytes);
+    if (const kind_entry* e = open_kind())
+        if (e->save_reader) e->save_reader(state);
+}
+
+static void load_reader_state(const uint8_t* state) {
+    if (const kind_entry* e = open_kind())
+        if (e->load_reader) e->load_reader(state);
+}
+
+void note_slot_read(int32_t n, const FrameSlot& slot, int64_t video_from, int32_t video_written) {
+    if (!indexing || n >= index_capacity || n != slots_indexed.load()) return;
+    slot_record& r = records[n];
+    r.bytes_through = (n > 0 ? records[n - 1].bytes_through : 0) + slot_sound_bytes(slot);
+    r.video_from = video_from;
+    r.video_written = video_written;
+    int32_t under = entry_last[n % ring_size];
+    while (under >= 0 && records[under].video_written <= video_written)
+        under = records[under].video_under;
+    r.video_under = under;
+    entry_last[n % ring_size] = n;
+    r.video_length = slot.video_length;
+    r.palette_index = slot.palette_index;
+    r.picture = slot_has_picture(slot);
+    const kind_entry* e = open_kind();
+    r.key = r.picture && e && e->key_picture && e->key_picture(slot);
+    if (r.picture && e && e->index_picture) e->index_picture(slot, n);
+    resume[n + 1].position = file_position();
+    save_reader_state(resume[n + 1].reader);
     slots_indexed.store(n + 1);
 }
 
 void note_movie_end() {
+    if (!indexing) return;
     const int32_t count = last_slot.load() + 1;
     if (count > slots_indexed.load()) return;
-    length_frames = count > 0 ? bytes_through[count - 1] / frame_bytes_of_movie() : 0;
+    length_frames = count > 0 ? records[count - 1].bytes_through / frame_bytes_of_movie() : 0;
+    index_complete = true;
 }
 
-void begin_seeking() {
+void begin_seeking(FILE* own_handle) {
+    if (index_file) fclose(index_file);
+    index_file = own_handle;
     body_offset = movie_file ? int64_t(ftell(movie_file)) : 0;
     slots_indexed = 0;
     length_frames = -1;
+    index_complete = false;
+    resume[0].position = body_offset;
+    memset(resume[0].reader, 0, reader_state_bytes);
+    for (int32_t& e : entry_last) e = -1;
+    if (const kind_entry* e = open_kind())
+        if (e->reset_index) e->reset_index();
+}
+
+void end_seeking() {
+    if (index_file) fclose(index_file);
+    index_file = nullptr;
+    index_complete = false;
+}
+
+// Reads up to budget more slots into the index. The reader's globals are the
+// playing movie's; they are set aside meanwhile, under the reader lock.
+static void index_more(int32_t budget) {
+    if (index_complete || !index_file || movie_kind == kind_none) return;
+    if (slots_indexed >= index_capacity) return;
+    if (hooks.lock_reader) hooks.lock_reader();
+    FILE* const file = movie_file;
+    char tag[sizeof chunk_tag];
+    memcpy(tag, chunk_tag, sizeof tag);
+    const int32_t read = slots_read, last = last_slot;
+    const bool end = at_end;
+    uint8_t state[reader_state_bytes];
+    save_reader_state(state);
+    FrameSlot* const target = reader_target;
+
+    const int32_t from = slots_indexed;
+    movie_file = index_file;
+    fseek(index_file, long(resume[from].position), SEEK_SET);
+    load_reader_state(resume[from].reader);
+    slots_read = from;
+    at_end = false;
+    last_slot = -1;
+    reader_target = &index_slot;
+    indexing = true;
+    for (int32_t i = 0; i < budget && !at_end && slots_read < index_capacity; ++i) {
+        const int32_t before = slots_read;
+        read_next_slot();
+        if (!at_end && slots_read == before) {
+            last_slot = before - 1;
+            at_end = true;
+            note_movie_end();
+        }
+    }
+    indexing = false;
+
+    movie_file = file;
+    memcpy(chunk_tag, tag, sizeof tag);
+    slots_read = read;
+    last_slot = last;
+    at_end = end;
+    load_reader_state(state);
+    reader_target = target;
+    if (hooks.unlock_reader) hooks.unlock_reader();
+}
+
+void index_some_slots() {
+    index_more(64);
+}
+
+// Indexes until done(count) holds for the slots indexed so far, or the
+// index can go no further; false then.
+template <typename Done> static bool index_until(Done done) {
+    for (;;) {
+        const int32_t count = slots_indexed;
+        if (done(count)) return true;
+        if (index_complete || !index_file || count >= index_capacity) return false;
+        index_more(256);
+        if (slots_indexed == count) return false;
+    }
 }
 
 int64_t movie_length_frames() {
@@ -56,12 +188,12 @@ int64_t movie_length_frames() {
 
 int64_t slot_start_frame(int32_t k) {
     if (k < 0 || k >= slots_indexed.load()) return -1;
-    return k > 0 ? bytes_through[k - 1] / frame_bytes_of_movie() : 0;
+    return k > 0 ? records[k - 1].bytes_through / frame_bytes_of_movie() : 0;
 }
 
 int64_t slot_start_byte(int32_t k) {
     if (k < 0 || k >= slots_indexed.load()) return -1;
-    return k > 0 ? bytes_through[k - 1] : 0;
+    return k > 0 ? records[k - 1].bytes_through : 0;
 }
 
 int32_t slot_being_heard() {
@@ -99,6 +231,17 @@ bool accept_next_picture(const landing& l, int32_t n, int64_t, bool picture) {
     if (l.found) return false;
     if (n > l.slot && picture) l.found = true;
     return true;
+}
+
+// Shows the picture a landing decoded; with none at or before the slot
+// landed on, the black an uninterrupted run shows there.
+void show_landing(bool drawn) {
+    if (!drawn) {
+        memset(frame_pixels, 0, size_t(std::max(frame_bytes(), 0)));
+        static const Color black[256] = {};
+        if (movie_depth == 8 && set_surface_colors) set_surface_colors(black);
+    }
+    if (movie_width >= 1 && movie_height >= 1 && hooks.present) hooks.present();
 }
 
 void restart_reader() {
@@ -158,14 +301,15 @@ int32_t replay(const landing& l) {
     slots_heard = at;
     shown_slot = landed;
     if (hooks.unlock_reader) hooks.unlock_reader();
-    if (!drawn) {
-        // Nothing shown yet at this point of an uninterrupted run: black.
-        memset(frame_pixels, 0, size_t(std::max(frame_bytes(), 0)));
-        static const Color black[256] = {};
-        if (movie_depth == 8 && set_surface_colors) set_surface_colors(black);
-    }
-    if (movie_width >= 1 && movie_height >= 1 && hooks.present) hooks.present();
+    show_landing(drawn);
     return landed;
+}
+
+int32_t seek_to_slot(int32_t slot) {
+    landing l;
+    l.accept = accept_slot;
+    l.slot = slot;
+    return replay(l);
 }
 
 } // namespace
@@ -173,48 +317,148 @@ int32_t replay(const landing& l) {
 int32_t picture_slot_on_screen() {
     const int32_t shown = std::min(shown_slot.load(), slots_indexed.load() - 1);
     for (int32_t n = shown; n >= 0; --n)
-        if (has_picture[n]) return n;
+        if (records[n].picture) return n;
     return -1;
 }
 
+namespace {
+
+// Puts into entry the picture bytes its ring entry held just after slot s
+// was read: s's own, then, beyond them, those of older slots of the entry
+// that were longer, then zeros.
+void put_back_video(int32_t s, FrameSlot& entry) {
+    int32_t at = 0;
+    for (int32_t n = s; n >= 0 && at < video_capacity; n = records[n].video_under) {
+        const slot_record& r = records[n];
+        if (r.video_written <= at) continue;
+        fseek(movie_file, long(r.video_from + at), SEEK_SET);
+        const size_t got = fread(entry.video + at, 1, size_t(r.video_written - at), movie_file);
+        at += int32_t(got);
+        if (at < r.video_written) break;
+    }
+    memset(entry.video + at, 0, size_t(video_capacity - at));
+}
+
+FrameSlot& entry_of(int32_t s) {
+    return slot_ring[((s % ring_size) + ring_size) % ring_size];
+}
+
+// Lands on indexed slot k without reading the movie from its start: the
+// picture decoder is brought to slot k's picture from the last key picture or
+// kept state before it, each picture from its entry as it was then; the
+// entries of the twenty slots before k are put back, and the reader starts
+// again just before k to fill the ring ahead of it, as the display loop
+// would have.
+int32_t land(int32_t k) {
+    const kind_entry* e = open_kind();
+    if (hooks.lock_reader) hooks.lock_reader();
+    int32_t p = k;
+    while (p >= 0 && !records[p].picture) --p;
+    int32_t first = 0;
+    if (e->restore_picture) {
+        first = e->restore_picture(p) + 1;
+    } else {
+        if (e->restart) e->restart();
+        for (int32_t n = p; n >= 0; --n)
+            if (records[n].key) {
+                first = n;
+                break;
+            }
+    }
+    for (int32_t s = first; s <= p; ++s) {
+        if (!records[s].picture) continue;
+        FrameSlot& entry = entry_of(s);
+        put_back_video(s, entry);
+        entry.video_length = records[s].video_length;
+        entry.palette_index = records[s].palette_index;
+        slots_heard = s;
+        decode_slot_picture(&entry);
+    }
+    if (p >= 0 && e->give_colors) e->give_colors();
+
+    for (int32_t s = k - ring_size; s < k; ++s) {
+        FrameSlot& entry = entry_of(s);
+        if (s < 0)
+            memset(entry.video, 0, sizeof entry.video);
+        else
+            put_back_video(s, entry);
+    }
+    fseek(movie_file, long(resume[k].position), SEEK_SET);
+    load_reader_state(resume[k].reader);
+    slots_read = k;
+    at_end = false;
+    last_slot = -1;
+    while (!at_end && slots_read < k + ring_size) read_or_end();
+    audio_slot = k;
+    slots_heard = k;
+    shown_slot = k;
+    if (hooks.unlock_reader) hooks.unlock_reader();
+    show_landing(p >= 0);
+    return k;
+}
+
+bool index_usable() {
+    return index_file && open_kind();
+}
+
+} // namespace
+
 int32_t seek_to_frame(int64_t target) {
-    landing l;
-    l.accept = accept_frame;
-    l.frame = target;
-    return replay(l);
+    const int32_t sample_bytes = frame_bytes_of_movie();
+    auto start_of = [&](int32_t n) {
+        return n > 0 ? records[n - 1].bytes_through / sample_bytes : 0;
+    };
+    // Indexed past the target: the slot after the last one indexed starts later.
+    const bool indexed =
+        index_usable() &&
+        (index_until([&](int32_t count) { return count > 0 && start_of(count) > target; }) ||
+         index_complete);
+    if (!indexed) {
+        landing l;
+        l.accept = accept_frame;
+        l.frame = target;
+        return replay(l);
+    }
+    const int32_t count = slots_indexed;
+    if (count == 0) return -1;
+    // The last slot whose start is at or before the target, at least slot 0.
+    int32_t lo = 0, hi = count - 1;
+    while (lo < hi) {
+        const int32_t mid = (lo + hi + 1) / 2;
+        if (start_of(mid) <= target)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return land(lo);
 }
 
 int32_t step_picture(int32_t direction) {
     const int32_t shown = slot_on_screen();
     const int32_t on_screen = picture_slot_on_screen();
-    landing l;
     if (direction < 0) {
-        int32_t previous = -1;
-        for (int32_t n = on_screen - 1; n >= 0 && previous < 0; --n)
-            if (has_picture[n]) previous = n;
-        if (previous < 0) return shown;
-        l.accept = accept_slot;
-        l.slot = previous;
-        return replay(l);
+        for (int32_t n = on_screen - 1; n >= 0; --n)
+            if (records[n].picture) return index_usable() ? land(n) : seek_to_slot(n);
+        return shown;
     }
-    const int32_t indexed = slots_indexed;
     int32_t next = -1;
-    for (int32_t n = shown + 1; n < indexed && next < 0; ++n)
-        if (has_picture[n]) next = n;
-    if (next >= 0) {
-        l.accept = accept_slot;
-        l.slot = next;
-        return replay(l);
-    }
-    if (movie_length_frames() >= 0) return shown; // indexed to the end: no later picture
+    auto found = [&](int32_t count) {
+        for (int32_t n = std::max(shown + 1, next + 1); n < count; ++n)
+            if (records[n].picture) {
+                next = n;
+                return true;
+            }
+        next = std::max(next, count - 1);
+        return false;
+    };
+    if (index_usable() && index_until(found)) return land(next);
+    if (index_usable() && index_complete) return shown;
+    landing l;
     l.accept = accept_next_picture;
     l.slot = shown;
     const int32_t landed = replay(l);
     if (l.found) return landed;
-    // The movie ended without another picture: back to where it was.
-    l.accept = accept_slot;
-    l.slot = shown;
-    return replay(l);
+    return seek_to_slot(shown);
 }
 
 // Digits into *value (at most 12 of them); the count of digits read.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Time is counted in sample frames at 22050 Hz: a slot's start is the number
 // of sample frames before it, silence fillers included.
@@ -37,9 +38,16 @@ int32_t seek_to_frame(int64_t target);
 // last or first picture. Returns the slot on screen.
 int32_t step_picture(int32_t direction);
 
-// Start-up's part: where the movie's body starts in the file (just after the
-// header the probe parsed) and a fresh index. Called once the movie is open.
-void begin_seeking();
+// Start-up's part, once the movie is open: where its body starts (just after
+// the header the probe parsed) and a fresh slot index, read through
+// own_handle, a second handle on the movie's file (taken over; null: seeks
+// read the movie again from its start instead). end_seeking closes it.
+void begin_seeking(FILE* own_handle);
+void end_seeking();
+// Reads a few more slots into the index (the display loop, between slots,
+// until the index has met the end of the movie; movie_length_frames is then
+// known). Seeks index as far as they need by themselves.
+void index_some_slots();
 
 // Parses a time as "-start", "--from" and "--to" take it: seconds ("90",
 // "90.5") or minutes and seconds ("1:30", "1:30.5"). False when text is not

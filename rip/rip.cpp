@@ -61,6 +61,7 @@ static bool open_movie_bytes(const std::vector<uint8_t>& bytes) {
 static void close_movie() {
     if (movie_file) fclose(movie_file);
     movie_file = nullptr;
+    end_seeking();
 }
 
 // Where the reader stood in the file after reading each slot of the ring:
@@ -106,7 +107,10 @@ rip_status rip_open(const rip_request& request, rip_movie_info* info) {
         close_movie();
         return rip_not_playable;
     }
-    begin_seeking();
+    // The slot index reads the movie on a handle of its own.
+    begin_seeking(request.bytes ? fmemopen(const_cast<uint8_t*>(request.bytes->data()),
+                                           request.bytes->size(), "rb")
+                                : fopen(request.path.c_str(), "rb"));
 
     *info = {};
     info->kind = movie_kind;

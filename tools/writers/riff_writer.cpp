@@ -230,3 +230,7 @@ std::vector<uint8_t> make_riff_demo_movie(int seconds) {
     return write_riff_movie(make_riff_demo_frames(seconds > 0 ? 15 * seconds : 60), riff_width,
                             riff_height, 15);
 }
+
+std::vector<uint8_t> make_riff_demo_movie() {
+    return make_riff_demo_movie(0);
+}

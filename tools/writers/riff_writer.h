@@ -31,5 +31,6 @@ std::vector<uint8_t> write_riff_movie(const std::vector<riff_frame>& frames, int
 
 // Colourful moving pictures coded for the codec library, and stereo tones.
 std::vector<riff_frame> make_riff_demo_frames(int count, int frame_rate = 15);
-// Four seconds, or seconds when above 0.
-std::vector<uint8_t> make_riff_demo_movie(int seconds = 0);
+// Four seconds; or seconds long.
+std::vector<uint8_t> make_riff_demo_movie();
+std::vector<uint8_t> make_riff_demo_movie(int seconds);

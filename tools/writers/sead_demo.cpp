@@ -211,3 +211,7 @@ std::vector<uint8_t> make_sead_demo_movie(int seconds) {
     }
     return write_sead_movie(demo_width, demo_height, frames);
 }
+
+std::vector<uint8_t> make_sead_demo_movie() {
+    return make_sead_demo_movie(0);
+}

@@ -50,8 +50,25 @@ void unread_tag() {
     fseek(movie_file, -4, SEEK_CUR);
 }
 
+FrameSlot* reader_target;
+// The picture bytes the slot being read put into its entry: from where in the
+// file, and how many (a short read at the end of the file puts fewer).
+static int64_t video_from;
+static int32_t video_written;
+
+bool read_video(FrameSlot& slot, int32_t count) {
+    video_from = file_position();
+    if (count <= 0) {
+        video_written = 0;
+        return count == 0;
+    }
+    video_written = int32_t(fread(slot.video, 1, size_t(count), movie_file));
+    return video_written == count;
+}
+
 FrameSlot& next_slot() {
-    return slot_ring[slots_read.load() % ring_size];
+    video_written = 0;
+    return reader_target ? *reader_target : slot_ring[slots_read.load() % ring_size];
 }
 
 void end_movie() {
@@ -68,6 +85,8 @@ void fill_silence(FrameSlot& slot) {
 
 void count_slot() {
     const int32_t n = slots_read.load();
-    note_slot_read(n, slot_ring[n % ring_size]);
+    note_slot_read(n, reader_target ? *reader_target : slot_ring[n % ring_size], video_from,
+                   video_written);
+    video_written = 0;
     slots_read.fetch_add(1);
 }

@@ -24,6 +24,15 @@ void unread_tag();
 
 int64_t file_position();
 
+// Reads a picture payload of count bytes to the start of slot.video, as
+// read_bytes does, noting where in the file the bytes came from (the slot
+// index keeps it, so that a seek can put back exactly what the ring held).
+bool read_video(FrameSlot& slot, int32_t count);
+
+// Where the reader puts slots instead of the ring while the slot index reads
+// the movie on its own file handle; null: the ring.
+extern FrameSlot* reader_target;
+
 // The ring entry the reader fills next, and the end-of-movie bookkeeping.
 FrameSlot& next_slot();
 void end_movie();

@@ -11,6 +11,8 @@ void decode_form_picture(uint8_t interlaced, int32_t width, int32_t height, cons
 void reset_form();
 // As reset_form, but the palettes of the header stay.
 void restart_form();
+void save_form_reader(uint8_t* state);
+void load_form_reader(const uint8_t* state);
 
 // Palettes stored by the header walk (at most palette_capacity).
 extern int32_t palette_count;

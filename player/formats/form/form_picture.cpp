@@ -206,7 +206,7 @@ static form_stream stream_at(const uint8_t* payload, int32_t length, int32_t off
 static void give_palette(form_decoder& d, int32_t index) {
     if (index < 0 || index >= palette_capacity) index = 0;
     if (index == d.palette_set) return;
-    if (set_surface_colors) set_surface_colors(palettes[index]);
+    if (set_surface_colors && !d.own_palette) set_surface_colors(palettes[index]);
     d.palette_set = index;
 }
 
@@ -223,7 +223,8 @@ bool decode_form_picture_with(form_decoder& d, uint8_t interlaced, int32_t width
         }
         give_palette(d, 0);
     }
-    give_palette(d, slot_ring[slots_heard.load() % ring_size].palette_index);
+    give_palette(d, d.own_palette ? slot->palette_index
+                                  : slot_ring[slots_heard.load() % ring_size].palette_index);
 
     const int32_t length = d.frame_length;
     if (length == 0 || width < 1 || height < 1) return false;
@@ -277,6 +278,7 @@ bool decode_form_picture_with(form_decoder& d, uint8_t interlaced, int32_t width
 }
 
 void reset_form_decoder(form_decoder& d) {
+    d.own_palette = false;
     d.set_up = false;
     d.frame_length = 0;
     d.palette_set = -1;
@@ -293,4 +295,77 @@ void reset_form_decoder_state() {
 void decode_form_picture(uint8_t interlaced, int32_t width, int32_t height, const FrameSlot* slot,
                          void** pixels) {
     decode_form_picture_with(form_state, interlaced, width, height, slot, pixels);
+}
+
+// A state every checkpoint_every pictures; when the store is full every other
+// one goes and the spacing doubles, so that any length of movie fits.
+constexpr int32_t checkpoint_capacity = 48;
+constexpr int32_t first_checkpoint_spacing = 16;
+struct form_checkpoint {
+    int32_t slot;
+    bool set_up;
+    int32_t frame_length;
+    int32_t palette_set;
+};
+static form_checkpoint checkpoints[checkpoint_capacity];
+static uint8_t checkpoint_frames[checkpoint_capacity][form_frame_capacity];
+static int32_t checkpoint_count;
+static int32_t checkpoint_spacing = first_checkpoint_spacing;
+static int32_t pictures_indexed;
+static form_decoder index_decoder;
+static uint8_t index_pixels[2 * form_frame_capacity];
+
+void index_form_picture(const FrameSlot& slot, int32_t n) {
+    index_decoder.own_palette = true;
+    void* out = index_pixels;
+    decode_form_picture_with(index_decoder, interlaced, movie_width, movie_height, &slot, &out);
+    if (++pictures_indexed % checkpoint_spacing != 0) return;
+    if (checkpoint_count == checkpoint_capacity) {
+        for (int32_t i = 0; i < checkpoint_capacity / 2; ++i) {
+            checkpoints[i] = checkpoints[2 * i + 1];
+            memcpy(checkpoint_frames[i], checkpoint_frames[2 * i + 1],
+                   size_t(checkpoints[i].frame_length));
+        }
+        checkpoint_count = checkpoint_capacity / 2;
+        checkpoint_spacing *= 2;
+        if (pictures_indexed % checkpoint_spacing != 0) return;
+    }
+    const form_decoder& d = index_decoder;
+    checkpoints[checkpoint_count] = {n, d.set_up, d.frame_length, d.palette_set};
+    memcpy(checkpoint_frames[checkpoint_count], d.reference_frame, size_t(d.frame_length));
+    ++checkpoint_count;
+}
+
+// A state taken before slot p, so that p's own picture is drawn again. After
+// a decode the work frame equals the reference; the image and opcode buffers
+// are read only as far as the same call wrote them.
+int32_t restore_form_picture(int32_t p) {
+    int32_t i = checkpoint_count - 1;
+    while (i >= 0 && checkpoints[i].slot >= p) --i;
+    if (i < 0) {
+        reset_form_decoder(form_state);
+        return -1;
+    }
+    const form_checkpoint& c = checkpoints[i];
+    form_state.own_palette = false;
+    form_state.set_up = c.set_up;
+    form_state.frame_length = c.frame_length;
+    form_state.palette_set = c.palette_set;
+    memcpy(form_state.reference_frame, checkpoint_frames[i], size_t(c.frame_length));
+    memcpy(form_state.work_frame, checkpoint_frames[i], size_t(c.frame_length));
+    return c.slot;
+}
+
+void reset_form_index() {
+    checkpoint_count = 0;
+    checkpoint_spacing = first_checkpoint_spacing;
+    pictures_indexed = 0;
+    reset_form_decoder(index_decoder);
+}
+
+void give_form_colors() {
+    static const Color black[256] = {};
+    if (!set_surface_colors) return;
+    const int32_t p = form_state.palette_set;
+    set_surface_colors(p >= 0 && p < palette_capacity ? palettes[p] : black);
 }

@@ -10,6 +10,9 @@
 constexpr int32_t form_frame_capacity = 211200;
 
 struct form_decoder {
+    // The palette of the slot decoded, kept to itself, instead of the heard
+    // slot's given to the surface (the slot index's own decoder).
+    bool own_palette;
     bool set_up;
     int32_t frame_length; // L, fixed by the first picture
     int32_t palette_set;  // palette last given to the surface, -1: none yet
@@ -54,3 +57,11 @@ bool decode_form_picture_with(form_decoder& d, uint8_t interlaced, int32_t width
 void reset_form_decoder(form_decoder& d);
 // The player's own decoder back to its start.
 void reset_form_decoder_state();
+
+// Seeks: the slot index decodes every picture with a decoder of its own and
+// keeps its state now and then; the player's decoder can take the last one
+// kept at or before a slot (see kind_entry).
+void index_form_picture(const FrameSlot& slot, int32_t n);
+int32_t restore_form_picture(int32_t p);
+void reset_form_index();
+void give_form_colors();

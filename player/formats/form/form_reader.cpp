@@ -86,10 +86,11 @@ static bool take_shot() {
 // Reads a body of size bytes (and its pad) into out when it fits; a larger one
 // is consumed and dropped. Returns false at the end of the file; *taken tells
 // whether the body is in out.
-static bool take_body(uint32_t size, uint8_t* out, int32_t capacity, bool* taken) {
+static bool take_body(uint32_t size, uint8_t* out, int32_t capacity, bool* taken,
+                      FrameSlot* video = nullptr) {
     *taken = size <= uint32_t(capacity);
     if (!*taken) return skip_bytes(int64_t(size) + (size & 1));
-    if (!read_bytes(out, int32_t(size))) return false;
+    if (video ? !read_video(*video, int32_t(size)) : !read_bytes(out, int32_t(size))) return false;
     // A pad byte missing at the very end of the file costs nothing: the body
     // is whole, and the next tag read ends the movie.
     skip_bytes(size & 1);
@@ -115,7 +116,7 @@ void read_form_slot() {
     if (tag_is("VGA ")) {
         uint32_t size;
         bool taken;
-        if (!read_be32(&size) || !take_body(size, slot.video, form_video_limit, &taken))
+        if (!read_be32(&size) || !take_body(size, slot.video, form_video_limit, &taken, &slot))
             return end_movie();
         slot.video_length = taken ? int32_t(size) : 0;
     } else {
@@ -144,6 +145,14 @@ void read_form_slot() {
         unread_tag();
     }
     count_slot();
+}
+
+void save_form_reader(uint8_t* state) {
+    memcpy(state, &shot_palette_index, sizeof shot_palette_index);
+}
+
+void load_form_reader(const uint8_t* state) {
+    memcpy(&shot_palette_index, state, sizeof shot_palette_index);
 }
 
 void restart_form() {

@@ -47,4 +47,8 @@ void decode_riff_picture_with(riff_picture_decoder& d, decompress_fn decompress,
                               uint8_t interlaced, int32_t width, int32_t height,
                               const uint8_t* payload, void** pixels);
 void reset_riff_picture(riff_picture_decoder& d);
+// A payload the codec library decodes whole without the picture before it:
+// a key or raw picture, complete within the bytes read, its checksum right.
+// Without the library every picture is drawn black, whatever came before.
+bool riff_key_picture(const FrameSlot& slot);
 void reset_riff();

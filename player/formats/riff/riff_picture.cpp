@@ -1,7 +1,10 @@
 #include "formats/riff/riff.h"
 
+#include "../src/coding.h"
+#include "formats/common/chunk_io.h"
 #include "formats/common/zero_state.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -61,6 +64,25 @@ void decode_riff_picture(uint8_t interlaced, int32_t width, int32_t height, cons
                          void** pixels) {
     decode_riff_picture_with(riff_picture, DecompressXD, DrawFrameXD, interlaced, width, height,
                              slot->video, pixels);
+}
+
+bool riff_key_picture(const FrameSlot& slot) {
+    if (!DecompressXD || !DrawFrameXD) return true;
+    const int32_t w = interlaced ? movie_width / 2 : movie_width;
+    const int32_t h = interlaced ? movie_height / 2 : movie_height;
+    const uint8_t* p = slot.video;
+    const int32_t length = std::min(slot.video_length, video_capacity);
+    if (length < xan::header_size || memcmp(p, xan::signature, 4) != 0 ||
+        p[xan::at_version] != xan::version || load_le16(p + xan::at_width) != w ||
+        load_le16(p + xan::at_height) != h)
+        return false;
+    const uint32_t body = load_le32(p + xan::at_body_length);
+    if (body > uint32_t(length - xan::header_size)) return false;
+    if (xan::checksum(p + xan::header_size, body) != load_le32(p + xan::at_checksum)) return false;
+    const uint8_t type = p[xan::at_type];
+    const int32_t cw = xan::chroma_extent(w), ch = xan::chroma_extent(h);
+    return type == xan::picture_key ||
+           (type == xan::picture_raw && body == uint32_t(w * h + 2 * cw * ch));
 }
 
 void reset_riff_picture(riff_picture_decoder& d) {

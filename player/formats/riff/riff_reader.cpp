@@ -41,7 +41,7 @@ static bool read_picture(FrameSlot& slot) {
         slot.video_length = 0;
         return skip_chunk_body(size);
     }
-    if (!read_bytes(slot.video, int32_t(size))) return false;
+    if (!read_video(slot, int32_t(size))) return false;
     slot.video_length = int32_t(size);
     if (size & 1) skip_bytes(1);
     return true;

@@ -16,6 +16,8 @@ void read_schl_slot();
 void decode_schl_picture(uint8_t interlaced, int32_t width, int32_t height, const FrameSlot* slot,
                          void** pixels);
 void reset_schl();
+// Every picture is coded on its own: each slot with one is a key.
+bool schl_key_picture(const FrameSlot& slot);
 
 // Largest coded sizes a slot takes; larger chunks are consumed and dropped.
 constexpr int32_t schl_max_picture_bytes = video_capacity;

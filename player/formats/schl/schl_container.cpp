@@ -90,7 +90,7 @@ static bool read_picture_chunk(FrameSlot& slot) {
         return skip_bytes(int32_t(size) - 8);
     }
     slot.video_length = coded;
-    return skip_bytes(8) && read_bytes(slot.video, coded);
+    return skip_bytes(8) && read_video(slot, coded);
 }
 
 static bool read_sound_chunk(FrameSlot& slot) {
@@ -165,6 +165,10 @@ void read_schl_slot() {
         unread_tag();
     }
     count_slot();
+}
+
+bool schl_key_picture(const FrameSlot& slot) {
+    return slot.video_length >= 1;
 }
 
 void reset_schl() {

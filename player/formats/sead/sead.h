@@ -20,6 +20,13 @@ void read_sead_slot();
 void reset_sead();
 void reset_sead_sound();
 void reset_sead_picture();
+// Seeks: the sound decoder's state between slots, a key frame that draws the
+// whole picture (nothing of the one before shows through), and the colours
+// of the last key frame handed to the surface again.
+void save_sead_reader(uint8_t* state);
+void load_sead_reader(const uint8_t* state);
+bool sead_whole_key_frame(const FrameSlot& slot);
+void give_sead_colors();
 
 // Per channel (0 left, 1 right): the IMA step index times 64 (0 to 5632), and
 // the last sample. It runs on from chunk to chunk for the whole movie.

@@ -197,6 +197,27 @@ void decode_sead_picture(uint8_t interlaced, int32_t width, int32_t height, cons
                              slot->video_length, static_cast<uint8_t*>(*pixels));
 }
 
+bool sead_whole_key_frame(const FrameSlot& slot) {
+    const int32_t w = interlaced ? movie_width / 2 : movie_width;
+    const int32_t h = interlaced ? movie_height / 2 : movie_height;
+    const int32_t length = std::min(slot.video_length, video_capacity);
+    const uint8_t* body = slot.video;
+    if (w < 1 || h < 1 || int64_t(w) * h > sead_image_capacity || length < key_image_at + 5)
+        return false;
+    if (load_le32(body) != uint32_t(w) + 65536u * uint32_t(h)) return false;
+    const int32_t commands_at = key_image_at + ((body[key_image_at] & 1) ? 8 : 5);
+    if (length < commands_at) return false;
+    static uint8_t image[sead_image_capacity];
+    bool fault = false;
+    const int32_t written =
+        unpack_image(body + commands_at, length - commands_at, image, w * h, &fault);
+    return !fault && written == w * h;
+}
+
+void give_sead_colors() {
+    if (set_surface_colors) set_surface_colors(player_picture.colors);
+}
+
 void reset_sead_picture() {
     zero_state(&player_picture, sizeof player_picture);
 }

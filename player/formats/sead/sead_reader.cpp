@@ -70,7 +70,7 @@ void read_sead_slot() {
         }
         if (body > sead_picture_body_limit) {
             skip_body(body);
-        } else if (read_bytes(slot.video, int32_t(body))) {
+        } else if (read_video(slot, int32_t(body))) {
             slot.video_length = int32_t(body);
         }
         took_picture = true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -79,6 +80,14 @@ int32_t decode_sead_sound_with(sead_sound_state& state, const uint8_t* in, uint8
 
 int32_t decode_sead_sound(const uint8_t* in, uint8_t* out, int32_t count) {
     return decode_sead_sound_with(player_sound, in, out, count);
+}
+
+void save_sead_reader(uint8_t* state) {
+    memcpy(state, &player_sound, sizeof player_sound);
+}
+
+void load_sead_reader(const uint8_t* state) {
+    memcpy(&player_sound, state, sizeof player_sound);
 }
 
 void reset_sead_sound() {
