@@ -130,6 +130,7 @@ static void end_movie_session() {
     });
     running = false;
     close_movie_file();
+    end_seeking();
     EM_ASM({
         if (Module.movieEnded) Module.movieEnded();
     });
@@ -214,7 +215,6 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
         close_movie_file();
         return -1;
     }
-    begin_seeking();
     if (!sdl_started) {
         if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_AUDIO) != 0) {
             close_movie_file();
@@ -253,6 +253,8 @@ WEB_EXPORT int web_play(const char* path, int line, int interlace) {
     }
     sound_held = false;
     stop_asked = false;
+    // The file still stands just after the movie's header.
+    begin_seeking(fopen(path, "rb"));
     prefill_ring();
     running = true;
     session_open = true;
