@@ -64,7 +64,6 @@ function startServer() {
 
 const $ = (selector, fn) => page.$eval(selector, fn);
 const visible = (selector) => $(selector, (e) => !e.hidden);
-const module = (call) => page.evaluate(`window.playerModule.${call}`);
 
 async function choose(file) {
   const listings = await $('#deck', (e) => Number(e.dataset.listings || 0));
@@ -87,7 +86,7 @@ async function pauseAfter(slots) {
   await page.waitForFunction((n) => window.playerModule._web_drawn_slot() >= n, {}, slots);
   await page.keyboard.press(' ');
   await page.waitForFunction(() => window.playerModule._web_paused() === 1);
-  const slot = await module('_web_drawn_slot()');
+  const slot = await page.evaluate(() => window.playerModule._web_drawn_slot());
   const pixels = await page.evaluate(() => {
     const canvas = document.getElementById('screen');
     const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
