@@ -54,6 +54,7 @@ double thread_seconds() {
 }
 
 std::map<std::string, double> worst_ms;
+std::map<std::string, double> index_ms;
 
 void seek_in(benchmark::State& state, const bench_movie& m) {
     rip_request request;
@@ -66,7 +67,11 @@ void seek_in(benchmark::State& state, const bench_movie& m) {
     hooks = {};
     prefill_ring();
     running = true;
-    seek_to_frame(int64_t(1) << 40); // to the end: the length is then known
+    // The first seek to the end indexes the whole movie (the display loop
+    // does that a few slots a pass while the movie plays).
+    const double index_start = thread_seconds();
+    seek_to_frame(int64_t(1) << 40);
+    const double index_seconds = thread_seconds() - index_start;
     const int64_t length = movie_length_frames();
     // Landings over the whole movie in an order that goes forward and back,
     // and the last second, where reading forward costs most.
@@ -86,6 +91,8 @@ void seek_in(benchmark::State& state, const bench_movie& m) {
     }
     rip_close();
     state.counters["worst_ms"] = worst * 1000;
+    state.counters["index_ms"] = index_seconds * 1000;
+    index_ms[m.name] = index_seconds * 1000;
     worst_ms[m.name] = std::max(worst_ms[m.name], worst * 1000);
 }
 
@@ -103,7 +110,8 @@ int main(int argc, char** argv) {
     printf("\nWorst landing of a %d s movie (CPU ms per seek; goal %.0f ms):\n", movie_seconds,
            goal_ms);
     for (const auto& [name, ms] : worst_ms)
-        printf("  %-5s %7.2f ms%s\n", name.c_str(), ms, ms <= goal_ms ? "" : "  (over the goal)");
+        printf("  %-5s %7.2f ms%s  (indexing the whole movie once: %.0f ms)\n", name.c_str(), ms,
+               ms <= goal_ms ? "" : "  (over the goal)", index_ms[name]);
     benchmark::Shutdown();
     return 0;
 }

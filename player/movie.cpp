@@ -74,6 +74,15 @@ int32_t frame_bytes() {
     return frame_row_bytes() * movie_height;
 }
 
+void reset_ring_counters() {
+    slots_read = 0;
+    audio_slot = 0;
+    slots_heard = 0;
+    shown_slot = -1;
+    last_slot = -1;
+    at_end = false;
+}
+
 void reset_movie_state() {
     movie_file = nullptr;
     file_size = 0;
@@ -85,12 +94,7 @@ void reset_movie_state() {
     zero_state(palettes, sizeof palettes);
     memset(chunk_tag, 0, sizeof chunk_tag);
     zero_state(slot_ring, sizeof slot_ring);
-    slots_read = 0;
-    audio_slot = 0;
-    slots_heard = 0;
-    shown_slot = -1;
-    last_slot = -1;
-    at_end = false;
+    reset_ring_counters();
     running = false;
     zero_state(frame_pixels, sizeof frame_pixels);
     probe_kind = kind_none;

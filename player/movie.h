@@ -108,6 +108,9 @@ void note_movie_end();
 // Calls the open kind's picture decoder on one slot.
 void decode_slot_picture(const FrameSlot* slot);
 
+// The ring's counters and flags at their start values (running aside).
+void reset_ring_counters();
+
 // Puts every global above, and every kind's reader and decoder state, back to
 // its start value, so that one process can open movie after movie.
 void reset_movie_state();

@@ -16,12 +16,7 @@ void read_ring_slot() {
 }
 
 void prefill_ring() {
-    slots_read = 0;
-    audio_slot = 0;
-    slots_heard = 0;
-    last_slot = -1;
-    shown_slot = -1;
-    at_end = false;
+    reset_ring_counters();
     running = false;
     paused = false;
     for (int i = 0; i < prefill_slots && !at_end; ++i) read_ring_slot();

@@ -249,12 +249,7 @@ void restart_reader() {
         if (e->restart) e->restart();
     zero_state(slot_ring, sizeof slot_ring);
     fseek(movie_file, long(body_offset), SEEK_SET);
-    slots_read = 0;
-    audio_slot = 0;
-    slots_heard = 0;
-    shown_slot = -1;
-    last_slot = -1;
-    at_end = false;
+    reset_ring_counters();
 }
 
 // A reader call that neither fills a slot nor ends the movie is taken as the end.

@@ -83,4 +83,37 @@ TEST(PlayerOptions, ScaleTakesOneWholeFactorFromOneToFourAnywhere) {
     EXPECT_TRUE(missing.interlaced);
 }
 
+// The times "-start" takes (and reelrip's --from and --to), in sample frames.
+TEST(PlayerOptions, StartTakesSecondsOrMinutesAndSeconds) {
+    const struct {
+        const char* text;
+        int64_t frames; // -1: refused
+    } times[] = {
+        {"90", 90 * 22050},
+        {"90.5", 90 * 22050 + 11025},
+        {"1:30", 90 * 22050},
+        {"0:05.25", 115763},
+        {"0", 0},
+        {"0.00001", 0},
+        {"1:60", -1},
+        {"1:5", -1},
+        {"-1", -1},
+        {"1.", -1},
+        {".5", -1},
+        {"1:30x", -1},
+        {"", -1},
+        {"1e3", -1},
+        {"1:30:00", -1},
+    };
+    for (const auto& t : times) {
+        auto o = parse({"p", "f", "-start", t.text, "-i"});
+        EXPECT_EQ(o.start_refused, t.frames < 0) << t.text;
+        EXPECT_EQ(o.start, t.frames < 0 ? 0 : t.frames) << t.text;
+        EXPECT_STREQ(o.start_text, t.text);
+        EXPECT_TRUE(o.interlaced);
+    }
+    EXPECT_TRUE(parse({"p", "f", "-start"}).start_refused);
+    EXPECT_EQ(parse({"p", "f"}).start, 0);
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 #include "archive_writer.h"
 #include "bytes.h"
+#include "form_writer.h"
 #include "formats/common/zero_state.h"
 #include "movie.h"
 #include "reelrip_cli.h"
@@ -75,6 +76,26 @@ TEST(RipOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(parse_error({"--list", "a.tre", "-i"}), "--list takes only FILE");
     EXPECT_EQ(parse_error({"--list", "a.tre", "--crf", "9"}), "--list takes only FILE");
     EXPECT_FALSE(parse_error({"--all", "a.tre", "-o", "d", "-offset", "4"}).empty());
+    EXPECT_EQ(parse_error({"m.tgv", "-o", "d", "--from", "1:75"}),
+              "--from needs a time: seconds (90, 90.5) or minutes and seconds (1:30)");
+    EXPECT_EQ(parse_error({"m.tgv", "-o", "d", "--from", "5", "--to", "5"}),
+              "--to must come after --from");
+    EXPECT_EQ(parse_error({"--all", "a.tre", "-o", "d", "--from", "5"}),
+              "--from and --to apply to one movie");
+    rip_options clip = parse_ok({"m.tgv", "--to", "1:02.5", "--from", "2", "-o", "d"});
+    EXPECT_EQ(clip.from_frame, 2 * 22050);
+    EXPECT_EQ(clip.to_frame, 62 * 22050 + 11025);
+}
+
+TEST(RipCommand, ClipFromBeyondTheEndSaysHowLongTheMovieIs) {
+    std::string dir = fresh_dir("beyond");
+    ASSERT_TRUE(write_file(dir + "/m.form", make_form_demo_movie(0)));
+    std::string out = dir + "/out";
+    command_result r =
+        run_command({"reelrip", (dir + "/m.form").c_str(), "--from", "8", "-o", out.c_str()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "reelrip: the movie is only 0:08 long\n");
+    EXPECT_FALSE(fs::exists(out));
 }
 
 TEST(RipCommand, UsageErrorsExitTwoWithTheUsageText) {
