@@ -88,6 +88,10 @@ bool display_pass() {
         if (slots_read > audio_slot) {
             stepped = true;
             int32_t step = heard - shown > ring_size ? heard : shown + 1;
+            // The callback may read a slot into this entry meanwhile when the
+            // display has fallen a ring's length behind: the entry is read
+            // under the reader lock.
+            if (hooks.lock_reader) hooks.lock_reader();
             const FrameSlot* slot = &slot_ring[step % ring_size];
             if (movie_width < 1 || movie_height < 1 || slot->video_length < 1) {
                 shown_slot = shown + 1;
@@ -95,6 +99,7 @@ bool display_pass() {
                 shown_slot = step;
                 if (hooks.show_slot) hooks.show_slot(slot);
             }
+            if (hooks.unlock_reader) hooks.unlock_reader();
         }
         if (!at_end) {
             if (hooks.lock_reader) hooks.lock_reader();
