@@ -40,9 +40,8 @@ extern const char no_movies_caption[];   // "Warning", kind scan_warning
 // Listing stops at movie_list_capacity movies.
 void scan_archive(const char* path, const scan_sink& sink);
 
-// True when the path's last three characters are "tre" in any case: the
-// scanner reads it as an archive; any other file is one movie, listed whole
-// without being opened.
+// Whether the scanner takes path as an archive: its last three characters
+// are "tre" in any letter case. Anything else is a single movie file.
 bool names_an_archive(const char* path);
 
 // file positioned at a member's start. 1 when bytes 8-11 are "MOVE" or

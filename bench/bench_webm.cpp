@@ -1,7 +1,11 @@
-// WebM export throughput per demo movie, plain and "2x interlaced", in
-// seconds of movie per second of work, with the file's bytes per movie-second
-// and the encoder's luma PSNR at the default quality. The reference is the
-// same movie ripped without output (read, decode, RGB conversion).
+// WebM and exact Matroska export throughput per demo movie, plain and "2x
+// interlaced", in seconds of movie per second of work, with the file's bytes
+// per movie-second. For WebM the encoder's luma PSNR at the default quality
+// (whole movie and worst picture), beside the same level without the floor;
+// for Matroska the PNG folder's bytes (frames and audio.wav) and the rate of
+// one PNG rip by CPU time beside. The
+// reference is the same movie ripped without output (read, decode, RGB
+// conversion).
 #include "export_webm.h"
 #include "form_writer.h"
 #include "riff_writer.h"
@@ -31,6 +35,8 @@ const demo demos[] = {
     {"schl0", [] { return make_schl_demo_movie(0); }},
     {"schl1", [] { return make_schl_demo_movie(1); }},
     {"schl2", [] { return make_schl_demo_movie(2); }},
+    {"form_dithered", make_form_dithered_movie},
+    {"sead_dithered", make_sead_dithered_movie},
 };
 
 // CPU seconds of the whole process (all its threads): on a shared machine
@@ -82,22 +88,10 @@ const movie_file& movie(int index) {
     return m;
 }
 
-void webm_export(benchmark::State& state) {
-    const movie_file& m = movie(int(state.range(0)));
-    rip_request request;
-    request.path = m.path;
-    request.interlaced = state.range(1) != 0;
-    const std::string out = m.path + ".webm";
-
-    // One measured run for the size and the quality, outside the timing.
-    webm_options options;
-    options.measure_psnr = true;
-    webm_summary summary;
-    if (rip_to_webm(request, out, options, &summary) != rip_done) {
-        state.SkipWithError(summary.error.c_str());
-        return;
-    }
-    options.measure_psnr = false;
+// The timed exports: movie seconds per second of the wall clock (returned)
+// and of the process's CPU time.
+double time_exports(benchmark::State& state, const movie_file& m, const rip_request& request,
+                    const std::string& out, const webm_options& options) {
     const double cpu_start = process_cpu_seconds();
     auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
@@ -109,12 +103,92 @@ void webm_export(benchmark::State& state) {
     state.counters["movie_s_per_s"] = rate;
     state.counters["movie_s_per_cpu_s"] =
         m.seconds * double(state.iterations()) / (process_cpu_seconds() - cpu_start);
-    state.counters["vs_no_output"] = rate / m.reference_rate;
+    return rate;
+}
+
+// The movie of the benchmark's first argument, doubled when the second is 1.
+rip_request request_for(const benchmark::State& state, const movie_file& m) {
+    rip_request request;
+    request.path = m.path;
+    request.interlaced = state.range(1) != 0;
+    return request;
+}
+
+void webm_export(benchmark::State& state) {
+    const movie_file& m = movie(int(state.range(0)));
+    const rip_request request = request_for(state, m);
+    const std::string out = m.path + ".webm";
+
+    // One measured run for the size and the quality, outside the timing.
+    webm_options options;
+    options.measure_psnr = true;
+    webm_summary summary;
+    if (rip_to_webm(request, out, options, &summary) != rip_done) {
+        state.SkipWithError(summary.error.c_str());
+        return;
+    }
+    webm_options fixed = options;
+    fixed.crf = webm_default_crf;
+    webm_summary without_floor;
+    if (rip_to_webm(request, out, fixed, &without_floor) != rip_done) {
+        state.SkipWithError(without_floor.error.c_str());
+        return;
+    }
+    options.measure_psnr = false;
+    state.counters["vs_no_output"] =
+        time_exports(state, m, request, out, options) / m.reference_rate;
     state.counters["bytes_per_movie_s"] = double(summary.bytes) / summary.seconds();
     state.counters["psnr_y_db"] = summary.psnr_y;
+    state.counters["worst_db"] = summary.worst_psnr_y;
+    state.counters["recoded"] = summary.recoded;
+    state.counters["crf28_psnr_db"] = without_floor.psnr_y;
+    state.counters["crf28_worst_db"] = without_floor.worst_psnr_y;
+    state.counters["crf28_bytes_per_s"] = double(without_floor.bytes) / without_floor.seconds();
     state.SetLabel(demos[state.range(0)].name);
     std::filesystem::remove(out);
 }
+
+int64_t bytes_under(const std::string& dir) {
+    int64_t bytes = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) bytes += int64_t(e.file_size());
+    return bytes;
+}
+
+void mkv_export(benchmark::State& state) {
+    const movie_file& m = movie(int(state.range(0)));
+    const rip_request request = request_for(state, m);
+    const std::string out = m.path + ".mkv", folder = m.path + "_png";
+    webm_options options;
+    options.exact = true;
+    webm_summary summary;
+    rip_summary png;
+    if (rip_to_webm(request, out, options, &summary) != rip_done) {
+        state.SkipWithError("export failed");
+        return;
+    }
+    // One PNG rip, timed by its CPU seconds only (it also waits for the disk).
+    const double png_start = process_cpu_seconds();
+    if (rip_to_directory(request, folder, &png) != rip_done) {
+        state.SkipWithError("PNG rip failed");
+        return;
+    }
+    state.counters["png_movie_s_per_cpu_s"] = m.seconds / (process_cpu_seconds() - png_start);
+    const double png_bytes = double(bytes_under(folder));
+    std::filesystem::remove_all(folder);
+    time_exports(state, m, request, out, options);
+    state.counters["bytes_per_movie_s"] = double(summary.bytes) / summary.seconds();
+    state.counters["png_bytes_per_movie_s"] = png_bytes / summary.seconds();
+    state.counters["vs_png"] = double(summary.bytes) / png_bytes;
+    state.SetLabel(demos[state.range(0)].name);
+    std::filesystem::remove(out);
+}
+BENCHMARK(mkv_export)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, int(std::size(demos)) - 1, 1), {0, 1}})
+    ->ArgNames({"movie", "interlaced"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(1.0);
 BENCHMARK(webm_export)
     ->ArgsProduct({benchmark::CreateDenseRange(0, int(std::size(demos)) - 1, 1), {0, 1}})
     ->ArgNames({"movie", "interlaced"})

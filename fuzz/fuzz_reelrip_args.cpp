@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rip_options options;
     std::string error;
     if (parse_rip_options(int(argv.size() - 1), argv.data(), &options, &error))
-        fuzz_require(error.empty() && (options.mode == rip_list || !options.out_dir.empty()),
+        fuzz_require(error.empty() &&
+                         (options.help || options.mode == rip_list || !options.out_dir.empty()),
                      "a valid call to rip names its directory");
     else
         fuzz_require(!error.empty(), "a reason for a refused call");

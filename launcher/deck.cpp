@@ -146,6 +146,7 @@ void deck_run_export(deck_export* job) {
     request.offset = job->offset;
     request.interlaced = job->interlaced;
     webm_options options;
+    options.exact = job->exact;
     options.title = job->title;
     options.movie_end = job->movie_end;
     options.progress = [job](const webm_progress& p) {
@@ -167,14 +168,22 @@ void deck_rip(const deck_ui& ui) {
     if (line < 0) line = 0;
     if (line >= movie_count || line >= movie_list_capacity) return;
     static const std::string webm_pattern = any_case_pattern("*.webm");
+    static const std::string mkv_pattern = any_case_pattern("*.mkv");
     const std::filesystem::path archive(chosen_path);
     deck_save_request request = {"Rip to",
                                  archive.parent_path().string(),
                                  rip_file_name(chosen_path, line),
-                                 {"WebM video (*.webm)", webm_pattern.c_str()}};
+                                 {{"WebM video (*.webm)", webm_pattern.c_str()},
+                                  {"Matroska, exact (*.mkv)", mkv_pattern.c_str()}}};
     std::string path;
-    if (!ui.choose_save_file(ui.context, request, &path)) return;
-    if (!is_webm_path(path)) path += ".webm";
+    int filter = 0;
+    if (!ui.choose_save_file(ui.context, request, &path, &filter)) return;
+    // The file type chosen names the file, unless the name typed asks for
+    // the exact kind itself.
+    const bool exact = filter == 1 || is_mkv_path(path);
+    if (exact && is_webm_path(path)) path.resize(path.size() - 5);
+    if (exact && !is_mkv_path(path)) path += ".mkv";
+    if (!exact && !is_webm_path(path)) path += ".webm";
 
     deck_export job;
     job.archive = chosen_path;
@@ -184,6 +193,7 @@ void deck_rip(const deck_ui& ui) {
             (job.movie_end == 0 || movie_offsets[i] < job.movie_end))
             job.movie_end = movie_offsets[i];
     job.interlaced = ui.selected_line(ui.context, id_zoom_list) == zoom_line_interlaced;
+    job.exact = exact;
     job.out_path = path;
     job.title = archive.filename().string() + ", movie " + std::to_string(line + 1);
     ui.run_export(ui.context, &job);

@@ -67,8 +67,8 @@ struct deck_open_request {
 struct deck_save_request {
     const char* title;
     std::string folder;
-    std::string name; // suggested file name
-    deck_file_filter filter;
+    std::string name;                      // suggested file name
+    std::vector<deck_file_filter> filters; // the file types offered, the first chosen
 };
 
 // One movie exported by "Rip to ???". The dialog runs deck_run_export on a
@@ -79,6 +79,7 @@ struct deck_export {
     int32_t offset = 0;
     int64_t movie_end = 0; // the next listed movie's offset, 0 for the file's end
     bool interlaced = false;
+    bool exact = false; // Matroska without loss rather than WebM
     std::string out_path;
     std::string title;
     std::atomic<double> fraction{0};
@@ -115,9 +116,9 @@ struct deck_ui {
                           const std::vector<std::string>& args);
     void (*show_about)(void* context, const deck_about& about);
     void* context;
-    // false when the user cancels
-    bool (*choose_save_file)(void* context, const deck_save_request& request,
-                             std::string* path) = nullptr;
+    // false when the user cancels; filter is the line of the file type chosen
+    bool (*choose_save_file)(void* context, const deck_save_request& request, std::string* path,
+                             int* filter) = nullptr;
     // Runs deck_run_export(job) off the dialog's thread behind a progress
     // dialog with a Cancel button; returns when the export has ended.
     void (*run_export)(void* context, deck_export* job) = nullptr;
@@ -148,7 +149,9 @@ void deck_open(const deck_ui& ui);
 // As if path had been chosen in the open dialog; relative paths are made whole.
 void deck_open_path(const deck_ui& ui, const std::string& path);
 void deck_play(const deck_ui& ui);
-// "Rip to ???": the selected movie (line 0 when none) as a WebM file.
+// "Rip to ???": the selected movie (line 0 when none) as a WebM file, or
+// exactly as a Matroska file when that type is chosen or the name ends in
+// ".mkv".
 void deck_rip(const deck_ui& ui);
 // "Movies.tre", line 2 -> "Movies-2.webm".
 std::string rip_file_name(const std::string& archive, int line);

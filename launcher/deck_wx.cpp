@@ -137,27 +137,29 @@ class deck_dialog : public wxDialog {
                                                     : wxICON_INFORMATION);
         wxMessageBox(to_wx(text), to_wx(caption), style, &of(context));
     }
-    static bool choose_file(void* context, const deck_open_request& request, std::string* path) {
+    static wxString wildcard_of(const std::vector<deck_file_filter>& filters) {
         wxString wildcard;
-        for (const deck_file_filter& f : request.filters) {
+        for (const deck_file_filter& f : filters) {
             if (!wildcard.empty()) wildcard += "|";
             wildcard += wxString::FromUTF8(f.label) + "|" + wxString::FromUTF8(f.pattern);
         }
+        return wildcard;
+    }
+    static bool choose_file(void* context, const deck_open_request& request, std::string* path) {
         wxFileDialog dialog(&of(context), wxString::FromUTF8(request.title), wxEmptyString,
-                            wxEmptyString, wildcard, wxFD_OPEN);
+                            wxEmptyString, wildcard_of(request.filters), wxFD_OPEN);
         if (dialog.ShowModal() != wxID_OK) return false;
         *path = std::string(dialog.GetPath().fn_str());
         return true;
     }
-    static bool choose_save_file(void* context, const deck_save_request& request,
-                                 std::string* path) {
-        wxString wildcard = wxString::FromUTF8(request.filter.label) + "|" +
-                            wxString::FromUTF8(request.filter.pattern);
+    static bool choose_save_file(void* context, const deck_save_request& request, std::string* path,
+                                 int* filter) {
         wxFileDialog dialog(&of(context), wxString::FromUTF8(request.title),
                             wxString::FromUTF8(request.folder), wxString::FromUTF8(request.name),
-                            wildcard, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+                            wildcard_of(request.filters), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
         if (dialog.ShowModal() != wxID_OK) return false;
         *path = std::string(dialog.GetPath().fn_str());
+        *filter = dialog.GetFilterIndex();
         return true;
     }
     // The export runs on a thread of its own; this loop keeps the dialogs

@@ -1,12 +1,17 @@
 // reelplay: plays one movie, paced by its sound, in one SDL window.
 #include "SDL.h"
+#include "controls.h"
 #include "movie.h"
+#include "osd.h"
 #include "platform/library.h"
 #include "playback.h"
 #include "scale.h"
+#include "screenshot.h"
 #include "sdl_common.h"
 #include "seek.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +19,7 @@ static SDL_Surface* screen;
 static SDL_Surface* frame_surface;
 static SDL_sem* frame_sem;
 static void* xan_library;
+static const char* movie_path;
 
 // The window: frame_surface's size (1 by 1 without pictures) times
 // window_scale ("-scale"), or the whole screen in fullscreen, where the
@@ -34,10 +40,58 @@ constexpr Uint32 double_click_ms = 400;
 static Uint32 last_motion, last_click;
 static bool pointer_hidden;
 
+// The on-screen display shows for this long after an event, and all the
+// time while paused. osd_until is 0 while it is hidden.
+constexpr Uint32 osd_ms = 2000;
+static Uint32 osd_until;
+// What the label says besides the state: a screenshot's name, or why it failed.
+static char osd_message[512];
+// Motion at the pointer's first known place is the window appearing under
+// it, not the user's hand.
+static int pointer_x = -1, pointer_y = -1;
+
+// Read by the audio callback: tenths of full, and muted.
+static std::atomic<int32_t> volume_tenths{volume_full};
+static std::atomic<bool> muted;
+static bool volume_changed; // shown until the display next hides
+static bool osd_redraw;     // due in the next pass
+
 static const char window_title[] = "Korvath Movie Player - By the reelplay developers";
 
 static void surface_colors(const Color* colors) {
     SDL_SetColors(frame_surface, reinterpret_cast<SDL_Color*>(const_cast<Color*>(colors)), 0, 256);
+}
+
+static bool osd_showing(Uint32 now) {
+    return osd_until != 0 && (paused || int32_t(osd_until - now) > 0);
+}
+
+// The label: a screenshot's name (or failure) alone, as it is long; else the
+// state, the volume only when it is not full or has just been changed.
+static void draw_osd() {
+    char label[512];
+    int n = snprintf(label, sizeof label, "%s", osd_message);
+    auto add = [&](const char* text) {
+        if (n < int(sizeof label))
+            n += snprintf(label + n, sizeof label - size_t(n), "%s%s", n ? "   " : "", text);
+    };
+    char volume[32];
+    snprintf(volume, sizeof volume, "volume %d%%", int(volume_tenths) * 10);
+    if (!osd_message[0]) {
+        if (paused) add("paused");
+        if (muted)
+            add("muted");
+        else if (volume_changed || volume_tenths != volume_full)
+            add(volume);
+    }
+    osd_status status;
+    int32_t on_screen = slot_on_screen();
+    status.time = on_screen >= 0 ? slot_start_frame(on_screen) : 0;
+    status.length = movie_length_frames();
+    status.label = label;
+    SDL_Rect area = {Sint16(shown_x), Sint16(shown_y), Uint16(picture_width * shown_factor),
+                     Uint16(picture_height * shown_factor)};
+    osd_draw(screen, area, status);
 }
 
 // The decoders draw packed rows; the surface's pitch may be wider.
@@ -59,7 +113,29 @@ static void present_frame() {
                       picture_width, picture_height, at, screen->pitch, shown_factor);
         if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
     }
+    if (osd_showing(SDL_GetTicks())) draw_osd();
     SDL_UpdateRect(screen, 0, 0, 0, 0);
+}
+
+// The display shows from now on (again) with this message.
+static void arm_osd(const char* message) {
+    snprintf(osd_message, sizeof osd_message, "%s", message);
+    osd_until = SDL_GetTicks() + osd_ms;
+    if (osd_until == 0) osd_until = 1;
+}
+
+// Shows the display at once over the picture on screen.
+static void show_osd(const char* message = "") {
+    arm_osd(message);
+    present_frame();
+}
+
+// Takes the display away once its time is up: the plain picture again.
+static void hide_osd_when_due(Uint32 now) {
+    if (osd_until == 0 || osd_showing(now)) return;
+    osd_until = 0;
+    volume_changed = false;
+    present_frame();
 }
 
 static SDL_Surface* set_window_mode(bool full) {
@@ -114,9 +190,134 @@ static bool in_picture(int x, int y) {
     return x >= shown_x && x < shown_x + w && y >= shown_y && y < shown_y + h;
 }
 
+// A click on the progress line of the display on screen seeks to that share
+// of the movie's length.
+static bool click_on_progress(int x, int y) {
+    if (!osd_showing(SDL_GetTicks())) return false;
+    double share = osd_progress_at(x, y);
+    int64_t length = movie_length_frames();
+    if (share < 0 || length <= 0) return false;
+    seek_to_frame(int64_t(share * double(length)));
+    show_osd();
+    return true;
+}
+
 static void show_slot(const FrameSlot* slot) {
     decode_slot_picture(slot);
     present_frame();
+}
+
+// Seeks from the slot being heard; the picture lands on screen, paused or not.
+static void seek_by(int64_t frames) {
+    int64_t from = slot_start_frame(slot_being_heard());
+    if (from < 0) return;
+    seek_to_frame(std::max<int64_t>(0, from + frames));
+    show_osd();
+}
+
+// A frame step pauses first, holding the sound as Space does.
+static void step(int32_t direction) {
+    if (!paused) {
+        paused = true;
+        hooks.hold_sound(true);
+    }
+    step_picture(direction);
+    show_osd();
+}
+
+static void change_volume(int32_t by) {
+    volume_tenths = std::clamp(volume_tenths + by, 0, volume_full);
+    muted = false;
+    volume_changed = true;
+    show_osd();
+}
+
+// The picture on screen at the movie's own size, as reelrip writes it: the
+// decoders' packed pixels with the palette in force on the surface.
+static void save_screenshot() {
+    int32_t on_screen = picture_slot_on_screen();
+    if (movie_width < 1 || movie_height < 1 || on_screen < 0) {
+        show_osd("no picture to save");
+        return;
+    }
+    png_picture picture;
+    picture.width = movie_width;
+    picture.height = movie_height;
+    uint8_t colors[256 * 3];
+    if (movie_depth == 8) {
+        const SDL_Palette* palette = frame_surface->format->palette;
+        for (int i = 0; i < 256; ++i) {
+            const SDL_Color c = palette && i < palette->ncolors ? palette->colors[i] : SDL_Color{};
+            colors[3 * i] = c.r;
+            colors[3 * i + 1] = c.g;
+            colors[3 * i + 2] = c.b;
+        }
+        picture.indices = frame_pixels;
+        picture.colors = colors;
+    } else {
+        picture.pixels555 = frame_pixels;
+    }
+    std::string name = screenshot_name(movie_path, start_offset, slot_start_frame(on_screen));
+    std::string result;
+    if (!write_screenshot(pictures_folder(), name, picture, &result)) {
+        fprintf(stderr, "reelplay: %s\n", result.c_str());
+        // The window has room for the reason, not for the whole path.
+        show_osd(("screenshot not saved: " + result.substr(result.rfind(": ") + 2)).c_str());
+        return;
+    }
+    show_osd(result.c_str() + result.rfind('/') + 1);
+}
+
+// The study keys: seeking, frame steps, volume and screenshots. "*" is a
+// shifted key on most keyboards: it is known by the character it types.
+static bool study_key(const SDL_keysym& key) {
+    if (key.unicode == '*') {
+        change_volume(1);
+        return true;
+    }
+    switch (key.sym) {
+    case SDLK_RIGHT:
+        seek_by(5 * movie_rate);
+        return true;
+    case SDLK_LEFT:
+        seek_by(-5 * movie_rate);
+        return true;
+    case SDLK_UP:
+        seek_by(60 * movie_rate);
+        return true;
+    case SDLK_DOWN:
+        seek_by(-60 * movie_rate);
+        return true;
+    case SDLK_HOME:
+        seek_to_frame(0);
+        show_osd();
+        return true;
+    case SDLK_PERIOD:
+        step(1);
+        return true;
+    case SDLK_COMMA:
+        step(-1);
+        return true;
+    case SDLK_9:
+    case SDLK_SLASH:
+    case SDLK_KP_DIVIDE:
+        change_volume(-1);
+        return true;
+    case SDLK_0:
+    case SDLK_ASTERISK:
+    case SDLK_KP_MULTIPLY:
+        change_volume(1);
+        return true;
+    case SDLK_m:
+        muted = !muted;
+        show_osd();
+        return true;
+    case SDLK_s:
+        save_screenshot();
+        return true;
+    default:
+        return false;
+    }
 }
 
 static void audio_callback(void*, Uint8* stream, int len) {
@@ -125,6 +326,7 @@ static void audio_callback(void*, Uint8* stream, int len) {
     if (fill_audio(local, len) < 0) return;
     if (len > audio_buffer_capacity) len = audio_buffer_capacity;
     memset(stream, 0, size_t(len));
+    scale_samples(local, len, muted ? 0 : int32_t(volume_tenths));
     SDL_MixAudio(stream, local, Uint32(len), SDL_MIX_MAXVOLUME);
 }
 
@@ -134,27 +336,55 @@ static player_command take_event() {
         SDL_ShowCursor(SDL_DISABLE);
         pointer_hidden = true;
     }
+    if (osd_redraw) {
+        osd_redraw = false;
+        present_frame();
+    }
+    hide_osd_when_due(now);
     SDL_Event event;
     if (!SDL_PollEvent(&event)) return command_none;
     switch (event.type) {
     case SDL_QUIT:
         return command_quit;
-    case SDL_KEYDOWN:
-        return key_command(event.key.keysym, {fullscreen, toggle_fullscreen});
+    case SDL_KEYDOWN: {
+        if (study_key(event.key.keysym)) return command_none;
+        player_command command = key_command(event.key.keysym, {fullscreen, toggle_fullscreen});
+        if (command == command_pause) {
+            // Drawn once the pause has taken hold (or let go), in the next pass.
+            arm_osd("");
+            osd_redraw = true;
+        }
+        return command;
+    }
     case SDL_MOUSEMOTION: {
         // Motion comes in floods; one taken stands for all that are queued,
         // so that keys behind them are not held up by one event per pass.
         static SDL_Event more[64];
-        while (SDL_PeepEvents(more, 64, SDL_GETEVENT, SDL_MOUSEMOTIONMASK) > 0) {
+        int x = event.motion.x, y = event.motion.y;
+        for (int n; (n = SDL_PeepEvents(more, 64, SDL_GETEVENT, SDL_MOUSEMOTIONMASK)) > 0;) {
+            x = more[n - 1].motion.x;
+            y = more[n - 1].motion.y;
         }
         last_motion = now;
         if (pointer_hidden) SDL_ShowCursor(SDL_ENABLE);
         pointer_hidden = false;
+        if (pointer_x >= 0 && (x != pointer_x || y != pointer_y)) show_osd();
+        pointer_x = x;
+        pointer_y = y;
         break;
     }
     case SDL_MOUSEBUTTONDOWN:
+        if (event.button.button == SDL_BUTTON_WHEELUP ||
+            event.button.button == SDL_BUTTON_WHEELDOWN) {
+            seek_by(event.button.button == SDL_BUTTON_WHEELUP ? 5 * movie_rate : -5 * movie_rate);
+            break;
+        }
         if (event.button.button != SDL_BUTTON_LEFT || !in_picture(event.button.x, event.button.y))
             break;
+        if (click_on_progress(event.button.x, event.button.y)) {
+            last_click = 0;
+            break;
+        }
         if (last_click != 0 && now - last_click <= double_click_ms) {
             last_click = 0;
             return toggle_fullscreen() ? command_none : command_quit;
@@ -208,8 +438,10 @@ static const char usage_text[] =
     "  -offset N   the movie's byte offset inside FILE\n"
     "  -scale N    a window N times the size (1 to 4), each pixel an N x N block\n"
     "  -start T    start at T seconds (90, 90.5) or minutes and seconds (1:30)\n"
-    "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Esc leave fullscreen\n"
-    "or end; Q end.\n"
+    "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Right/Left 5 s\n"
+    "forward/back (also the mouse wheel), Up/Down 60 s, Home to the start; . and ,\n"
+    "next and previous picture; 9/0 or / and * sound down/up by 10%, M mute;\n"
+    "S screenshot into the pictures folder; Esc leave fullscreen or end; Q end.\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
 
@@ -235,6 +467,7 @@ int main(int argc, char** argv) {
                     max_window_scale);
     }
     window_scale = options.scale;
+    movie_path = options.path;
     if (options.start_refused) {
         if (options.start_text)
             fprintf(stderr,
@@ -263,6 +496,7 @@ int main(int argc, char** argv) {
         return -1;
     }
     SDL_WM_SetCaption(window_title, nullptr);
+    SDL_EnableUNICODE(1);
 
     bool pictures = movie_width >= 1 && movie_height >= 1;
     int w = pictures ? movie_width : 1;
@@ -315,6 +549,7 @@ int main(int argc, char** argv) {
     end_seeking();
     unbind_library();
     SDL_CloseAudio();
+    osd_stop();
     SDL_Quit();
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "movie.h"
 
+#include "formats/common/chunk_io.h"
 #include "formats/common/zero_state.h"
 #include "formats/kinds.h"
 #include "seek.h"
@@ -96,6 +97,7 @@ void reset_movie_state() {
     zero_state(slot_ring, sizeof slot_ring);
     reset_ring_counters();
     running = false;
+    movie_cut_short = false;
     zero_state(frame_pixels, sizeof frame_pixels);
     probe_kind = kind_none;
     for (int i = 0; i < kind_table_size; ++i)

@@ -1,6 +1,6 @@
 // The decoded picture's pixels as 8-bit colour: one conversion for every
-// place a picture leaves the player (reelrip's files, the web page's canvas),
-// so that each shows exactly the same colours.
+// place a picture leaves the player (reelrip's files, screenshots, the web
+// page's canvas), so that each shows exactly the same colours.
 #pragma once
 
 #include "movie.h"

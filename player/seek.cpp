@@ -132,6 +132,8 @@ static void index_more(int32_t budget) {
     memcpy(tag, chunk_tag, sizeof tag);
     const int32_t read = slots_read, last = last_slot;
     const bool end = at_end;
+    // Only the playing reader's reads say whether the file ends inside the movie.
+    const bool cut_short = movie_cut_short;
     uint8_t state[reader_state_bytes];
     save_reader_state(state);
     FrameSlot* const target = reader_target;
@@ -161,6 +163,7 @@ static void index_more(int32_t budget) {
     slots_read = read;
     last_slot = last;
     at_end = end;
+    movie_cut_short = cut_short;
     load_reader_state(state);
     reader_target = target;
     if (hooks.unlock_reader) hooks.unlock_reader();

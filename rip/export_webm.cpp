@@ -1,5 +1,6 @@
 #include "export_webm.h"
 
+#include "formats/common/chunk_io.h"
 #include "rip_files.h"
 #include "webm_writer.h"
 
@@ -23,6 +24,21 @@ constexpr int32_t movie_rate = 22050;
 constexpr int32_t opus_rate = 48000;
 constexpr int32_t opus_frame = 960; // 20 ms, the usual Opus packet
 constexpr int64_t ns_per_ms = 1000000;
+// The exact file keeps every instant of the timeline: slots one sample
+// (45 us) apart keep their own times.
+constexpr int64_t exact_tick_ns = 10000;
+// WebM pictures are coded at the real-time deadline, speed 6 (see
+// open_picture_coder). Lossless pictures are coded at the good-quality
+// deadline, speed 5: on the demo movies about a third smaller than real-time
+// at speed 8, at half its speed. Noise-like pictures gain nothing from the
+// finer searches (the noise is coded as it is, in no fewer bytes), so after
+// an inter picture of more than noisy_bytes_per_pixel the next ones are coded
+// in real time at speed 8 until one is smaller again: a third faster there.
+constexpr int webm_speed = 6;
+constexpr int exact_speed = 5;
+constexpr int noisy_speed = 8;
+constexpr double webm_noisy_bytes_per_pixel = 0.2;
+constexpr double exact_noisy_bytes_per_pixel = 1.5;
 
 // Fixed-point BT.601 studio-range coefficients (16 fractional bits).
 constexpr int32_t fix(double v) {
@@ -42,10 +58,10 @@ uint8_t clamp_byte(int32_t v) {
     return uint8_t(std::clamp(v, 0, 255));
 }
 
-// A picture's time on the movie's sound clock, in whole milliseconds (the
-// file's time unit).
-int64_t frame_ms(int64_t sample_frame) {
-    return (sample_frame * 1000 + movie_rate / 2) / movie_rate;
+// A time on the movie's sound clock in whole ticks of the file.
+int64_t frame_ticks(int64_t sample_frame, int64_t tick_ns) {
+    const int64_t per_tick = int64_t(movie_rate) * tick_ns;
+    return (sample_frame * 1000000000 + per_tick / 2) / per_tick;
 }
 
 // A picture for the coding thread: an image of the ring with its time, or
@@ -62,6 +78,16 @@ struct picture_job {
 struct picture_coder {
     vpx_codec_ctx_t codec;
     bool open = false;
+    bool exact = false;
+    bool noisy = false; // the last inter picture was noise-like
+    int32_t applied_speed = 0;
+    // The floor: the quality level in use, lowered and raised picture by
+    // picture, never above top.
+    bool floor = false;
+    int32_t level = webm_default_crf;
+    int32_t top = webm_default_crf;
+    int32_t applied_level = webm_default_crf;
+    int32_t calm = 0; // pictures in a row well above the aim
     // One image waiting for its duration, one being coded, one queued.
     static constexpr int32_t ring = 3;
     vpx_image_t images[ring];
@@ -80,8 +106,15 @@ struct picture_coder {
     std::vector<int32_t> free_images;
     bool quit = false;     // stop without coding what is queued
     std::string error;     // the coding thread's failure
-    double luma_error = 0; // summed squared error and samples, with measure_psnr
+    double luma_error = 0; // summed squared error and samples, when measured
     double luma_samples = 0;
+    double worst_psnr = 0;
+    int32_t pictures_measured = 0;
+    int32_t recoded = 0;
+    // The coding thread's: one picture's packets, kept until its quality is known.
+    std::vector<uint8_t> held;
+    int64_t held_pts = 0;
+    bool held_key = false;
 };
 
 struct sound_coder {
@@ -103,6 +136,8 @@ struct sound_coder {
 struct exporter {
     std::mutex mux; // the two coders' packets meet in out
     webm_output out;
+    bool exact = false;
+    int64_t tick_ns = ns_per_ms;
     picture_coder picture;
     sound_coder sound;
     rip_movie_info info;
@@ -115,24 +150,76 @@ bool fail(exporter* e, const std::string& why) {
     return false;
 }
 
-// On the coding thread.
-bool take_video_packets(exporter* e, std::string* error) {
+double psnr_db(double error, double samples) {
+    return error > 0 ? 10 * std::log10(255.0 * 255.0 * samples / error) : 99.0;
+}
+
+// The quality level that should bring a picture coded at level with the
+// given luma PSNR up to aim: about two levels a decibel.
+int32_t level_for(int32_t level, double psnr, double aim) {
+    return std::max(0, level - int32_t(std::ceil((aim - psnr) * 2)));
+}
+
+// On the coding thread: one picture's packets and, when measured, its luma
+// error. With the floor, a picture that falls short is not sent; false in
+// *short_of_floor says so.
+bool take_video_packets(exporter* e, bool* short_of_floor, std::string* error) {
     picture_coder& c = e->picture;
+    *short_of_floor = false;
+    c.held.clear();
+    bool have_frame = false, measured = false;
+    double sse = 0, samples = 0;
     vpx_codec_iter_t iter = nullptr;
     while (const vpx_codec_cx_pkt_t* p = vpx_codec_get_cx_data(&c.codec, &iter)) {
         if (p->kind == VPX_CODEC_PSNR_PKT) {
-            std::lock_guard<std::mutex> hold(c.lock);
-            c.luma_error += double(p->data.psnr.sse[1]);
-            c.luma_samples += double(p->data.psnr.samples[1]);
+            sse = double(p->data.psnr.sse[1]);
+            samples = double(p->data.psnr.samples[1]);
+            measured = true;
         }
         if (p->kind != VPX_CODEC_CX_FRAME_PKT) continue;
-        const int64_t time_ns = frame_ms(p->data.frame.pts) * ns_per_ms;
-        std::lock_guard<std::mutex> hold(e->mux);
-        if (!webm_add(&e->out, webm_video, time_ns, static_cast<const uint8_t*>(p->data.frame.buf),
-                      p->data.frame.sz, (p->data.frame.flags & VPX_FRAME_IS_KEY) != 0)) {
-            *error = e->out.error;
-            return false;
+        // Without look-ahead each call gives at most one picture.
+        const auto* data = static_cast<const uint8_t*>(p->data.frame.buf);
+        c.held.assign(data, data + p->data.frame.sz);
+        c.held_pts = p->data.frame.pts;
+        c.held_key = (p->data.frame.flags & VPX_FRAME_IS_KEY) != 0;
+        have_frame = true;
+    }
+    if (!have_frame) return true;
+    const double psnr = psnr_db(sse, samples);
+    if (c.floor && measured) {
+        // Aim a little above the floors: the encoder measures against luma
+        // already rounded to whole levels.
+        const double aim = webm_movie_floor_db + 0.2;
+        if (psnr < webm_picture_floor_db + 0.25 && c.level > 0) {
+            c.level = level_for(c.level, psnr, aim);
+            c.calm = 0;
+            *short_of_floor = true;
+            return true;
         }
+        // The level comes back up only after a run of pictures well above
+        // the aim: each change resets some of the encoder's rate control,
+        // and a level that flips to and fro costs more than it saves.
+        if (psnr < aim) {
+            c.level = level_for(c.level, psnr, aim);
+            c.calm = 0;
+        } else if (psnr < aim + 1) {
+            c.calm = 0;
+        } else if (++c.calm >= 8 && c.level < c.top) {
+            ++c.level;
+            c.calm = 0;
+        }
+    }
+    if (measured) {
+        std::lock_guard<std::mutex> hold(c.lock);
+        c.luma_error += sse;
+        c.luma_samples += samples;
+        if (c.pictures_measured++ == 0 || psnr < c.worst_psnr) c.worst_psnr = psnr;
+    }
+    const int64_t time_ns = frame_ticks(c.held_pts, e->tick_ns) * e->tick_ns;
+    std::lock_guard<std::mutex> hold(e->mux);
+    if (!webm_add(&e->out, webm_video, time_ns, c.held.data(), c.held.size(), c.held_key)) {
+        *error = e->out.error;
+        return false;
     }
     return true;
 }
@@ -140,15 +227,39 @@ bool take_video_packets(exporter* e, std::string* error) {
 bool code_picture(exporter* e, vpx_image_t* image, int64_t start, int64_t duration,
                   std::string* error) {
     picture_coder& c = e->picture;
-    if (vpx_codec_encode(&c.codec, image, start,
-                         static_cast<unsigned long>(std::max<int64_t>(duration, 1)), 0,
-                         VPX_DL_REALTIME) != VPX_CODEC_OK) {
-        const char* detail = vpx_codec_error_detail(&c.codec);
-        *error = std::string("the VP9 encoder failed: ") + vpx_codec_error(&c.codec) +
-                 (detail ? std::string(" (") + detail + ")" : "");
-        return false;
+    // A picture that falls short of the floor is coded again as a key
+    // picture at a lower level: the encoder cannot take a picture back, but a
+    // key picture makes its references the decoder's again.
+    for (int32_t attempt = 0;; ++attempt) {
+        if (c.floor && c.level != c.applied_level) {
+            vpx_codec_control(&c.codec, VP8E_SET_CQ_LEVEL, unsigned(c.level));
+            c.applied_level = c.level;
+        }
+        const vpx_enc_frame_flags_t flags = attempt > 0 ? VPX_EFLAG_FORCE_KF : 0;
+        const bool good = c.exact && !c.noisy;
+        const int32_t speed = c.noisy ? noisy_speed : c.exact ? exact_speed : webm_speed;
+        if (speed != c.applied_speed) {
+            vpx_codec_control(&c.codec, VP8E_SET_CPUUSED, speed);
+            c.applied_speed = speed;
+        }
+        if (vpx_codec_encode(&c.codec, image, start,
+                             static_cast<unsigned long>(std::max<int64_t>(duration, 1)), flags,
+                             good ? VPX_DL_GOOD_QUALITY : VPX_DL_REALTIME) != VPX_CODEC_OK) {
+            const char* detail = vpx_codec_error_detail(&c.codec);
+            *error = std::string("the VP9 encoder failed: ") + vpx_codec_error(&c.codec) +
+                     (detail ? std::string(" (") + detail + ")" : "");
+            return false;
+        }
+        bool short_of_floor = false;
+        if (!take_video_packets(e, &short_of_floor, error)) return false;
+        if (image && !c.held.empty() && !c.held_key)
+            c.noisy = double(c.held.size()) >
+                      (c.exact ? exact_noisy_bytes_per_pixel : webm_noisy_bytes_per_pixel) *
+                          double(e->info.width) * double(e->info.height);
+        if (!short_of_floor) return true;
+        std::lock_guard<std::mutex> hold(c.lock);
+        ++c.recoded;
     }
-    return take_video_packets(e, error);
 }
 
 void picture_thread(exporter* e) {
@@ -231,13 +342,19 @@ void stop_picture_thread(picture_coder* c) {
     c->thread.join();
 }
 
-bool open_picture_coder(exporter* e, int32_t crf, bool measure_psnr) {
+bool open_picture_coder(exporter* e, const webm_options& options) {
     picture_coder& c = e->picture;
+    c.exact = options.exact;
+    c.floor = !options.exact && options.crf < 0;
+    const int32_t crf = options.crf < 0 ? webm_default_crf : std::min(options.crf, 63);
+    c.level = c.top = c.applied_level = crf;
     vpx_codec_enc_cfg_t cfg;
     if (vpx_codec_enc_config_default(vpx_codec_vp9_cx(), &cfg, 0) != VPX_CODEC_OK)
         return fail(e, "the VP9 encoder cannot be set up");
     cfg.g_w = unsigned(e->info.width);
     cfg.g_h = unsigned(e->info.height);
+    // 4:4:4 needs profile 1.
+    if (c.exact) cfg.g_profile = 1;
     // Timestamps are the movie's sound sample frames.
     cfg.g_timebase = {1, movie_rate};
     // The real-time deadline at speed 6 codes about three times faster than
@@ -250,20 +367,26 @@ bool open_picture_coder(exporter* e, int32_t crf, bool measure_psnr) {
     cfg.rc_max_quantizer = 63;
     // A key frame (and so a cue) at least every 5 s at the usual 15 pictures a second.
     cfg.kf_max_dist = 75;
-    if (vpx_codec_enc_init(&c.codec, vpx_codec_vp9_cx(), &cfg,
-                           measure_psnr ? VPX_CODEC_USE_PSNR : 0) != VPX_CODEC_OK)
+    const bool psnr = c.floor || (options.measure_psnr && !c.exact);
+    if (vpx_codec_enc_init(&c.codec, vpx_codec_vp9_cx(), &cfg, psnr ? VPX_CODEC_USE_PSNR : 0) !=
+        VPX_CODEC_OK)
         return fail(e, "the VP9 encoder cannot be set up");
     c.open = true;
-    vpx_codec_control(&c.codec, VP8E_SET_CPUUSED, 6);
     vpx_codec_control(&c.codec, VP8E_SET_CQ_LEVEL, unsigned(crf));
     vpx_codec_control(&c.codec, VP9E_SET_ROW_MT, 1u);
     vpx_codec_control(&c.codec, VP9E_SET_TILE_COLUMNS, 1);
-    vpx_codec_control(&c.codec, VP9E_SET_COLOR_SPACE, int(VPX_CS_BT_601));
-    vpx_codec_control(&c.codec, VP9E_SET_COLOR_RANGE, int(VPX_CR_STUDIO_RANGE));
+    const vpx_color_space_t space = c.exact ? VPX_CS_SRGB : VPX_CS_BT_601;
+    const vpx_color_range_t range = c.exact ? VPX_CR_FULL_RANGE : VPX_CR_STUDIO_RANGE;
+    vpx_codec_control(&c.codec, VP9E_SET_COLOR_SPACE, int(space));
+    vpx_codec_control(&c.codec, VP9E_SET_COLOR_RANGE, int(range));
+    if (c.exact) vpx_codec_control(&c.codec, VP9E_SET_LOSSLESS, 1u);
     for (; c.images_made < c.ring; ++c.images_made) {
-        if (!vpx_img_alloc(&c.images[c.images_made], VPX_IMG_FMT_I420, unsigned(e->info.width),
-                           unsigned(e->info.height), 16))
+        vpx_image_t& image = c.images[c.images_made];
+        if (!vpx_img_alloc(&image, c.exact ? VPX_IMG_FMT_I444 : VPX_IMG_FMT_I420,
+                           unsigned(e->info.width), unsigned(e->info.height), 16))
             return fail(e, "out of memory for a picture");
+        image.cs = space;
+        image.range = range;
         c.free_images.push_back(c.images_made);
     }
     c.thread = std::thread(picture_thread, e);
@@ -277,6 +400,13 @@ void put_le(std::vector<uint8_t>* out, uint32_t v, int bytes) {
 bool open_sound_coder(exporter* e, webm_setup* setup) {
     sound_coder& s = e->sound;
     s.channels = e->info.channels();
+    setup->channels = s.channels;
+    if (e->exact) {
+        setup->sound_codec = "A_PCM/INT/LIT";
+        setup->sound_rate = movie_rate;
+        setup->sound_bits = 16;
+        return true;
+    }
     int error = 0;
     s.opus = opus_encoder_create(opus_rate, s.channels, OPUS_APPLICATION_AUDIO, &error);
     if (!s.opus) return fail(e, std::string("the Opus encoder failed: ") + opus_strerror(error));
@@ -299,9 +429,10 @@ bool open_sound_coder(exporter* e, webm_setup* setup) {
     put_le(&head, uint32_t(movie_rate), 4);
     put_le(&head, 0, 2); // output gain
     head.push_back(0);   // mono or stereo, no channel table
-    setup->channels = s.channels;
-    setup->opus_head = head;
+    setup->sound_private = head;
     setup->codec_delay_ns = int64_t(s.pre_skip) * 1000000000 / opus_rate;
+    // Opus needs 80 ms before a seek target to converge.
+    setup->seek_pre_roll_ns = 80 * ns_per_ms;
     return true;
 }
 
@@ -313,6 +444,24 @@ bool send_held_packet(exporter* e, int64_t discard_padding_ns) {
     if (!webm_add(&e->out, webm_sound, s.held_time_ns, s.held.data(), s.held.size(), true,
                   discard_padding_ns))
         return fail(e, e->out.error);
+    return true;
+}
+
+// The exact file's sound: each slot's whole sample frames as one block.
+bool add_pcm_block(exporter* e, const uint8_t* pcm, int32_t bytes) {
+    sound_coder& s = e->sound;
+    const size_t frame_bytes = size_t(2 * s.channels);
+    s.carry.insert(s.carry.end(), pcm, pcm + bytes);
+    const size_t frames = s.carry.size() / frame_bytes;
+    if (frames == 0) return true;
+    const int64_t time_ns = frame_ticks(e->sample_frames, e->tick_ns) * e->tick_ns;
+    {
+        std::lock_guard<std::mutex> hold(e->mux);
+        if (!webm_add(&e->out, webm_sound, time_ns, s.carry.data(), frames * frame_bytes, true))
+            return fail(e, e->out.error);
+    }
+    s.carry.erase(s.carry.begin(), s.carry.begin() + long(frames * frame_bytes));
+    e->sample_frames += int64_t(frames);
     return true;
 }
 
@@ -362,6 +511,7 @@ bool resample(exporter* e, const float* in, size_t frames) {
 }
 
 bool add_sound(exporter* e, const uint8_t* pcm, int32_t bytes) {
+    if (e->exact) return add_pcm_block(e, pcm, bytes);
     sound_coder& s = e->sound;
     const size_t frame_bytes = size_t(2 * s.channels);
     // A slot with a part of a sample frame leaves it for the next one, as the
@@ -381,6 +531,7 @@ bool add_sound(exporter* e, const uint8_t* pcm, int32_t bytes) {
 // movie's, and trims the decoder's output to it through the last packet's
 // discard padding.
 bool finish_sound(exporter* e) {
+    if (e->exact) return true;
     sound_coder& s = e->sound;
     if (!resample(e, nullptr, 0)) return false;
     const int64_t wanted = (e->sample_frames * opus_rate + movie_rate / 2) / movie_rate;
@@ -417,6 +568,21 @@ double progress_fraction(const rip_request& request, int64_t movie_end, int64_t 
     return std::clamp(double(at) / double(end - request.offset), 0.0, 1.0);
 }
 
+// VP9's RGB: the planes G, B, R.
+void rgb_to_gbr(const uint8_t* rgb, int32_t width, int32_t height, vpx_image_t* image) {
+    for (int32_t row = 0; row < height; ++row) {
+        const uint8_t* p = rgb + size_t(row) * size_t(width) * 3;
+        uint8_t* g = image->planes[0] + size_t(row) * size_t(image->stride[0]);
+        uint8_t* b = image->planes[1] + size_t(row) * size_t(image->stride[1]);
+        uint8_t* r = image->planes[2] + size_t(row) * size_t(image->stride[2]);
+        for (int32_t x = 0; x < width; ++x, p += 3) {
+            r[x] = p[0];
+            g[x] = p[1];
+            b[x] = p[2];
+        }
+    }
+}
+
 } // namespace
 
 void rgb_to_i420(const uint8_t* rgb, int32_t width, int32_t height, uint8_t* y, int32_t y_stride,
@@ -449,17 +615,27 @@ void rgb_to_i420(const uint8_t* rgb, int32_t width, int32_t height, uint8_t* y, 
     }
 }
 
-bool is_webm_path(const std::string& path) {
-    if (path.size() < 5) return false;
-    std::string end = path.substr(path.size() - 5);
+static bool ends_with_any_case(const std::string& path, const std::string& ending) {
+    if (path.size() < ending.size()) return false;
+    std::string end = path.substr(path.size() - ending.size());
     for (char& c : end) c = char(tolower(static_cast<unsigned char>(c)));
-    return end == ".webm";
+    return end == ending;
+}
+
+bool is_webm_path(const std::string& path) {
+    return ends_with_any_case(path, ".webm");
+}
+
+bool is_mkv_path(const std::string& path) {
+    return ends_with_any_case(path, ".mkv");
 }
 
 rip_status rip_to_webm(const rip_request& request, const std::string& path,
                        const webm_options& options, webm_summary* summary) {
     *summary = {};
     exporter e;
+    e.exact = options.exact;
+    e.tick_ns = options.exact ? exact_tick_ns : ns_per_ms;
     const std::string temp = temporary_name(path);
     bool caller_stopped = false;
 
@@ -468,22 +644,27 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
         summary->info = info;
         webm_setup setup;
         setup.title = options.title;
+        setup.doc_type = e.exact ? "matroska" : "webm";
+        setup.tick_ns = e.tick_ns;
+        setup.rgb = e.exact;
         if (info.width > 0 && info.height > 0) {
             setup.width = info.width;
             setup.height = info.height;
-            if (!open_picture_coder(&e, std::clamp(options.crf, 0, 63), options.measure_psnr))
-                return false;
+            if (!open_picture_coder(&e, options)) return false;
         }
         if (!open_sound_coder(&e, &setup)) return false;
+        std::string folder_error;
+        if (!make_parent_folders(path, &folder_error)) return fail(&e, folder_error);
         if (!webm_open(&e.out, temp, setup)) return fail(&e, e.out.error);
         return true;
     };
     auto slot = [&](const rip_slot& s) {
         picture_coder& c = e.picture;
         if (s.has_picture) {
-            // A picture due in the same millisecond as the one waiting
-            // replaces it: the file's clock cannot show both.
-            if (c.pending && frame_ms(s.start_frame) > frame_ms(c.pending_start)) {
+            // A picture due in the same tick as the one waiting replaces
+            // it: the file's clock cannot show both.
+            if (c.pending &&
+                frame_ticks(s.start_frame, e.tick_ns) > frame_ticks(c.pending_start, e.tick_ns)) {
                 if (!send_picture(
                         &e, {c.pending_image, c.pending_start, s.start_frame - c.pending_start}))
                     return false;
@@ -493,8 +674,11 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
             if (!c.pending) c.pending_image = take_free_image(&e);
             if (c.pending_image < 0) return false;
             vpx_image_t& image = c.images[c.pending_image];
-            rgb_to_i420(s.rgb, e.info.width, e.info.height, image.planes[0], image.stride[0],
-                        image.planes[1], image.planes[2], image.stride[1]);
+            if (e.exact)
+                rgb_to_gbr(s.rgb, e.info.width, e.info.height, &image);
+            else
+                rgb_to_i420(s.rgb, e.info.width, e.info.height, image.planes[0], image.stride[0],
+                            image.planes[1], image.planes[2], image.stride[1]);
             c.pending = true;
             c.pending_start = s.start_frame;
         }
@@ -516,8 +700,9 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
     if (ok && e.picture.pending) ok = finish_pictures(&e, e.sample_frames);
     stop_picture_thread(&e.picture);
     if (ok) ok = finish_sound(&e);
-    const double seconds = std::max(double(e.sample_frames) / movie_rate,
-                                    double(frame_ms(e.picture.pending_start) + 1) / 1000.0);
+    const double seconds =
+        std::max(double(e.sample_frames) / movie_rate,
+                 double((frame_ticks(e.picture.pending_start, e.tick_ns) + 1) * e.tick_ns) / 1e9);
     if (ok)
         ok = webm_finish(&e.out,
                          e.picture.pictures > 0 ? seconds : double(e.sample_frames) / movie_rate);
@@ -526,14 +711,20 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
         ok = false;
     }
     if (!e.out.error.empty() && e.error.empty()) e.error = e.out.error;
+    // The writer knows the file by its temporary name, the user by its own.
+    if (size_t at = e.error.find(temp); at != std::string::npos)
+        e.error.replace(at, temp.size(), path);
     webm_close(&e.out);
     close_coders(&e);
     summary->pictures = e.picture.pictures;
     summary->sample_frames = e.sample_frames;
     summary->bytes = e.out.bytes;
-    if (e.picture.luma_error > 0)
-        summary->psnr_y =
-            10 * std::log10(255.0 * 255.0 * e.picture.luma_samples / e.picture.luma_error);
+    if (e.picture.pictures_measured > 0) {
+        summary->psnr_y = psnr_db(e.picture.luma_error, e.picture.luma_samples);
+        summary->worst_psnr_y = e.picture.worst_psnr;
+    }
+    summary->recoded = e.picture.recoded;
+    summary->cut_short = movie_cut_short;
     if (ok) return rip_done;
     remove(temp.c_str());
     if (status != rip_done && status != rip_stopped) return status;

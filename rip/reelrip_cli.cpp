@@ -2,19 +2,60 @@
 
 #include "export_webm.h"
 #include "rip.h"
+#include "rip_files.h"
 #include "scanner.h"
 #include "seek.h"
+#include "thumbnail.h"
 
+#include <cctype>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 const char rip_usage_text[] =
-    "usage: reelrip FILE [-offset N] [-i] [--from T [--to T2]] -o DIR\n"
+    "usage: reelrip FILE [-offset N] [-i] [--from T [--to T2]] [--quiet] -o DIR\n"
+    "       reelrip FILE [-offset N] [-i] [--from T [--to T2]] [--crf N] [--quiet] -o OUT.webm\n"
+    "       reelrip FILE [-offset N] [-i] [--from T [--to T2]] [--quiet] -o OUT.mkv\n"
     "       reelrip --list FILE\n"
-    "       reelrip --all FILE [-i] -o DIR\n"
-    "       reelrip FILE [-offset N] [-i] [--from T [--to T2]] -o OUT.webm [--crf N] [--quiet]\n"
-    "       reelrip --all FILE [-i] -o DIR --webm [--crf N] [--quiet]\n";
+    "       reelrip --all FILE [-i] [--quiet] -o DIR\n"
+    "       reelrip --all FILE [-i] --webm [--crf N] [--quiet] -o DIR\n"
+    "       reelrip --all FILE [-i] --mkv [--quiet] -o DIR\n"
+    "       reelrip --thumbnail SIZE FILE OUT.png\n"
+    "       reelrip --help | --version\n";
+
+// One option a line, so that new ones slot in.
+const char rip_options_text[] =
+    "Exports the movie that starts at byte offset N of FILE, a movie file or a game\n"
+    "archive, as the player shows it: into DIR as frames/NNNNNN.png, audio.wav and\n"
+    "timeline.tsv, as one WebM video (VP9 and Opus) when OUT ends in .webm, or\n"
+    "exactly as one Matroska file (lossless VP9 and PCM) when OUT ends in .mkv.\n"
+    "  -o DIR|OUT.webm|OUT.mkv\n"
+    "                    where to write; missing folders are made\n"
+    "  -offset N         the movie's byte offset inside FILE, 0 to 2147483647; 0 when\n"
+    "                    not given\n"
+    "  -i                pictures at twice their size with every other row dark\n"
+    "  --from T          a clip from the slot that contains time T (seconds, 90 or\n"
+    "                    90.5, or M:SS or M:SS.s), numbered from 0\n"
+    "  --to T2           end the clip before the first slot that starts at or after T2\n"
+    "                    (default: the movie's end)\n"
+    "  --list FILE       print each listed movie's offset, a tab and its list line\n"
+    "  --all FILE        rip every listed movie into DIR, each named after its archive\n"
+    "                    member, or 001, 002 ... where members have no names\n"
+    "  --webm            with --all, WebM videos instead of folders\n"
+    "  --mkv             with --all, exact Matroska files instead of folders\n"
+    "  --crf N           WebM picture quality, 0 (best) to 63 (smallest), every\n"
+    "                    picture at N; without it, 28 lowered where needed to keep\n"
+    "                    38 dB luma PSNR over the movie and 36 dB on each picture\n"
+    "  --quiet           print only errors and warnings\n"
+    "  --thumbnail SIZE FILE OUT.png\n"
+    "                    a PNG of the movie's first picture with content within its\n"
+    "                    first 10 s, shrunk to fit SIZE x SIZE (SIZE 1 to 4096)\n"
+    "  -h, --help        show this text\n"
+    "  --version         show the version\n"
+    "Exit status: 0 done, 1 failed (the reason on standard error), 2 a command line\n"
+    "that is not valid, 130 stopped by Ctrl-C.\n";
 
 // Decimal with an optional sign, nothing else; values are kept wide so that
 // an offset beyond 32 bits is refused later as nothing playable.
@@ -58,8 +99,13 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
             }
             options->mode = mode;
             mode_given = true;
-        } else if (word == "--webm" || word == "--quiet") {
-            (word == "--webm" ? options->webm : options->quiet) = true;
+        } else if (word == "--help" || word == "-h") {
+            options->help = true;
+            return true;
+        } else if (word == "--webm" || word == "--quiet" || word == "--mkv") {
+            (word == "--webm"  ? options->webm
+             : word == "--mkv" ? options->mkv
+                               : options->quiet) = true;
         } else if (word == "--crf") {
             int64_t crf = -1;
             if (i + 1 >= argc || !parse_number(argv[i + 1], &crf) || crf < 0 || crf > 63) {
@@ -112,7 +158,7 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
         return false;
     }
     if (options->mode == rip_list) {
-        if (out_given || offset_given || options->interlaced || options->webm ||
+        if (out_given || offset_given || options->interlaced || options->webm || options->mkv ||
             options->crf >= 0 || options->quiet) {
             *error = "--list takes only FILE";
             return false;
@@ -127,61 +173,194 @@ bool parse_rip_options(int argc, const char* const* argv, rip_options* options,
         *error = "missing -o DIR";
         return false;
     }
-    if (options->mode == rip_one && options->webm) {
-        *error = "--webm is for --all; one movie is written as WebM when OUT ends in .webm";
+    if (options->mode == rip_one && (options->webm || options->mkv)) {
+        *error = "--webm and --mkv are for --all; one movie is written as WebM or Matroska when "
+                 "OUT ends in .webm or .mkv";
         return false;
     }
-    if (options->mode == rip_one) options->webm = is_webm_path(options->out_dir);
-    if (!options->webm && (options->crf >= 0 || options->quiet)) {
-        *error = "--crf and --quiet apply to WebM output only";
+    if (options->webm && options->mkv) {
+        *error = "--webm and --mkv cannot be combined";
+        return false;
+    }
+    if (options->mode == rip_one) {
+        options->webm = is_webm_path(options->out_dir);
+        options->mkv = is_mkv_path(options->out_dir);
+    }
+    if (options->mkv && options->crf >= 0) {
+        *error = "--crf applies to WebM output only; Matroska output is exact";
+        return false;
+    }
+    options->webm = options->webm || options->mkv;
+    if (!options->webm && options->crf >= 0) {
+        *error = "--crf applies to WebM output only";
         return false;
     }
     return true;
 }
 
-struct listing {
-    std::vector<std::string> lines;
-    FILE* err;
-};
-
-static void scan_into(const std::string& file, listing* list) {
+movie_list list_file_movies(const std::string& file) {
+    movie_list list;
     scan_sink sink;
-    sink.context = list;
+    sink.context = &list;
     sink.add_line = [](void* c, const char* text) {
-        static_cast<listing*>(c)->lines.push_back(text);
+        static_cast<movie_list*>(c)->lines.push_back(text);
     };
-    sink.message = [](void* c, const char* text, const char*, scan_message_kind) {
-        fprintf(static_cast<listing*>(c)->err, "%s\n", text);
-    };
+    sink.message = [](void*, const char*, const char*, scan_message_kind) {};
     movie_count = 0;
     scan_archive(file.c_str(), sink);
+    list.offsets.assign(movie_offsets, movie_offsets + movie_count);
+    list.lines.resize(list.offsets.size());
+    // The layout without "XTRE" in front names its members.
+    if (names_an_archive(file.c_str()) && !list.offsets.empty()) {
+        FILE* f = fopen(file.c_str(), "rb");
+        char magic[4] = {};
+        list.named = f && fread(magic, 1, 4, f) == 4 && memcmp(magic, "XTRE", 4) != 0;
+        if (f) fclose(f);
+    }
+    return list;
 }
 
-static int list_movies(const rip_options& options, FILE* out, FILE* err) {
-    listing list{{}, err};
-    scan_into(options.file, &list);
-    for (int32_t i = 0; i < movie_count; ++i)
-        fprintf(out, "%d\t%s\n", int(movie_offsets[i]), list.lines[size_t(i)].c_str());
-    return movie_count > 0 ? 0 : 1;
+int64_t movie_end(const std::vector<int32_t>& offsets, int64_t offset) {
+    int64_t end = 0;
+    for (int32_t o : offsets)
+        if (o > offset && (end == 0 || o < end)) end = o;
+    return end;
 }
 
-// One line for a rip that did not complete; empty when it did.
-static std::string rip_failure(rip_status status, const rip_request& request,
-                               const rip_summary& summary) {
+// A member's name as a file name: its last path part without the extension,
+// only letters, digits, '-', '_' and '.' (others become '_'), no leading dot,
+// at most 64 bytes.
+static std::string member_file_name(const std::string& member) {
+    std::string name = member.substr(member.find_last_of("/\\") + 1);
+    if (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+    for (char& c : name)
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
+    name.erase(0, name.find_first_not_of('.'));
+    if (name.size() > 64) name.resize(64);
+    return name;
+}
+
+static std::string lower_case(std::string text) {
+    for (char& c : text) c = char(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::vector<std::string> output_names(const movie_list& list) {
+    std::vector<std::string> names;
+    std::set<std::string> taken;
+    for (size_t i = 0; i < list.offsets.size(); ++i) {
+        std::string name = list.named ? member_file_name(list.lines[i]) : std::string();
+        if (name.empty()) {
+            char number[16];
+            snprintf(number, sizeof number, "%03d", int(i + 1));
+            name = number;
+        }
+        std::string unique = name;
+        for (int n = 2; taken.count(lower_case(unique)); ++n)
+            unique = name + "_" + std::to_string(n);
+        taken.insert(lower_case(unique));
+        names.push_back(unique);
+    }
+    return names;
+}
+
+std::string count_of(int64_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string rip_failure(rip_status status, const std::string& file, int64_t offset,
+                        const std::string& error) {
     switch (status) {
     case rip_done:
         return {};
     case rip_cannot_open:
-        return "cannot open " + request.path;
-    case rip_not_playable:
-        return "no playable movie at offset " + std::to_string(request.offset) + " of " +
-               request.path;
+    case rip_not_playable: {
+        // A folder opens as a file but reads nothing.
+        std::string reason;
+        if (!readable_file(file, &reason)) return reason;
+        if (status == rip_cannot_open) return "cannot open " + file;
+        movie_list list = list_file_movies(file);
+        bool listed = false;
+        for (int32_t o : list.offsets) listed = listed || o == offset;
+        if (names_an_archive(file.c_str()) && !list.offsets.empty() && !listed)
+            return file + " is a game archive of " +
+                   count_of(int64_t(list.offsets.size()), "movie") +
+                   ": choose one with -offset (reelrip --list " + file +
+                   " shows them) or rip them all with --all";
+        return "no playable movie at offset " + std::to_string(offset) + " of " + file;
+    }
     case rip_beyond_end:
         return movie_too_short_message();
     case rip_stopped:
         break;
     }
-    return summary.error.empty() ? std::string("rip stopped") : summary.error;
+    return error.empty() ? std::string("rip stopped") : error;
+}
+
+std::string cut_warning(const std::string& file, int64_t offset, bool cut_short, double seconds) {
+    if (!cut_short || movie_end(list_file_movies(file).offsets, offset) != 0) return {};
+    std::error_code error;
+    uintmax_t size = std::filesystem::file_size(file, error);
+    char text[96];
+    snprintf(text, sizeof text, " ends inside the movie at byte %llu: %.2f s ripped",
+             static_cast<unsigned long long>(error ? 0 : size), seconds);
+    return file + text;
+}
+
+void every_report::start(int32_t number, int64_t offset, const std::string& name) {
+    current = number;
+    heading = "movie " + std::to_string(number) + " of " + std::to_string(count) + " (offset " +
+              std::to_string(offset) + ", " + name + "): ";
+    if (quiet) return;
+    fputs(heading.c_str(), err);
+    fflush(err);
+}
+
+void every_report::succeeded(const std::string& outcome, const std::string& warning) {
+    if (!quiet) fprintf(err, "%s\n", outcome.c_str());
+    if (!warning.empty()) fprintf(err, "reelrip: %s\n", warning.c_str());
+}
+
+void every_report::fail(const std::string& reason) {
+    failed.push_back(current);
+    if (quiet)
+        fprintf(err, "reelrip: %sfailed: %s\n", heading.c_str(), reason.c_str());
+    else
+        fprintf(err, "failed: %s\n", reason.c_str());
+}
+
+int every_report::finish(const std::string& dir, double seconds) {
+    if (failed.empty()) {
+        if (!quiet)
+            fprintf(err, "reelrip: %s, %.2f s, into %s\n", count_of(count, "movie").c_str(),
+                    seconds, dir.c_str());
+        return 0;
+    }
+    std::string numbers;
+    for (int32_t n : failed) numbers += (numbers.empty() ? "" : ", ") + std::to_string(n);
+    fprintf(err, "reelrip: %d of %s failed: %s\n", int(failed.size()),
+            count_of(count, "movie").c_str(), numbers.c_str());
+    return 1;
+}
+
+bool list_or_say_why(const std::string& file, FILE* err, movie_list* list) {
+    std::string reason;
+    if (!readable_file(file, &reason)) {
+        fprintf(err, "reelrip: %s\n", reason.c_str());
+        return false;
+    }
+    *list = list_file_movies(file);
+    if (!list->offsets.empty()) return true;
+    fprintf(err, "reelrip: no playable movies in %s\n", file.c_str());
+    return false;
+}
+
+static int list_movies(const rip_options& options, FILE* out, FILE* err) {
+    movie_list list;
+    if (!list_or_say_why(options.file, err, &list)) return 1;
+    for (size_t i = 0; i < list.offsets.size(); ++i)
+        fprintf(out, "%d\t%s\n", int(list.offsets[i]), list.lines[i].c_str());
+    return 0;
 }
 
 volatile sig_atomic_t rip_interrupted = 0;
@@ -226,66 +405,72 @@ static int rip_one_movie(const rip_options& options, FILE* err) {
     rip_summary summary;
     rip_status status = rip_to_directory(request, options.out_dir, &summary);
     if (rip_interrupted) return report_interrupted(options.out_dir, err);
-    std::string failure = rip_failure(status, request, summary);
+    std::string failure = rip_failure(status, options.file, options.offset, summary.error);
     if (!failure.empty()) {
         fprintf(err, "reelrip: %s\n", failure.c_str());
         return 1;
     }
-    fprintf(err, "reelrip: %d pictures, %.2f s of sound in %d slots, into %s\n",
-            int(summary.pictures), summary.seconds(), int(summary.slots), options.out_dir.c_str());
+    if (!options.quiet)
+        fprintf(err, "reelrip: %s, %.2f s of sound in %s, into %s\n",
+                count_of(summary.pictures, "picture").c_str(), summary.seconds(),
+                count_of(summary.slots, "slot").c_str(), options.out_dir.c_str());
+    std::string warning =
+        cut_warning(options.file, options.offset, summary.cut_short, summary.seconds());
+    if (!warning.empty()) fprintf(err, "reelrip: %s\n", warning.c_str());
     return 0;
 }
 
 static int rip_every_movie(const rip_options& options, FILE* err) {
-    listing list{{}, err};
-    scan_into(options.file, &list);
-    const int32_t count = movie_count;
-    if (count == 0) return 1;
-    std::vector<int32_t> offsets(movie_offsets, movie_offsets + count);
-    std::vector<int32_t> failed;
+    movie_list list;
+    if (!list_or_say_why(options.file, err, &list)) return 1;
+    const int32_t count = int32_t(list.offsets.size());
+    std::vector<std::string> names = output_names(list);
+    every_report report{err, options.quiet, count};
     double total_seconds = 0;
     interrupt_guard guard;
     for (int32_t i = 0; i < count; ++i) {
-        char sub[16];
-        snprintf(sub, sizeof sub, "%03d", int(i + 1));
+        const int32_t offset = list.offsets[size_t(i)];
+        const std::string sub = options.out_dir + "/" + names[size_t(i)];
         rip_request request;
         request.path = options.file;
-        request.offset = offsets[size_t(i)];
+        request.offset = offset;
         request.interlaced = options.interlaced;
         request.keep_going = not_interrupted;
         rip_summary summary;
-        fprintf(err, "movie %d of %d (offset %d): ", int(i + 1), int(count),
-                int(offsets[size_t(i)]));
-        fflush(err);
-        rip_status status = rip_to_directory(request, options.out_dir + "/" + sub, &summary);
-        if (rip_interrupted) return report_interrupted(options.out_dir + "/" + sub, err);
-        std::string failure = rip_failure(status, request, summary);
-        if (failure.empty()) {
-            fprintf(err, "%.2f s, %d pictures\n", summary.seconds(), int(summary.pictures));
-            total_seconds += summary.seconds();
-        } else {
-            fprintf(err, "failed: %s\n", failure.c_str());
-            failed.push_back(i + 1);
+        report.start(i + 1, offset, names[size_t(i)]);
+        rip_status status = rip_to_directory(request, sub, &summary);
+        if (rip_interrupted) return report_interrupted(sub, err);
+        std::string failure = rip_failure(status, options.file, offset, summary.error);
+        if (!failure.empty()) {
+            report.fail(failure);
+            continue;
         }
+        char outcome[80];
+        snprintf(outcome, sizeof outcome, "%.2f s, %s", summary.seconds(),
+                 count_of(summary.pictures, "picture").c_str());
+        report.succeeded(outcome,
+                         cut_warning(options.file, offset, summary.cut_short, summary.seconds()));
+        total_seconds += summary.seconds();
     }
-    if (failed.empty()) {
-        fprintf(err, "reelrip: %d movies, %.2f s, into %s\n", int(count), total_seconds,
-                options.out_dir.c_str());
-        return 0;
-    }
-    std::string numbers;
-    for (int32_t n : failed) numbers += (numbers.empty() ? "" : ", ") + std::to_string(n);
-    fprintf(err, "reelrip: %d of %d movies failed: %s\n", int(failed.size()), int(count),
-            numbers.c_str());
-    return 1;
+    return report.finish(options.out_dir, total_seconds);
 }
 
 int run_reelrip(int argc, const char* const* argv, FILE* out, FILE* err) {
+    if (argc >= 2 && strcmp(argv[1], "--thumbnail") == 0) {
+        int status = run_thumbnail(argc - 2, argv + 2, err);
+        if (status == 2) fputs(rip_usage_text, err);
+        return status;
+    }
     rip_options options;
     std::string error;
     if (!parse_rip_options(argc, argv, &options, &error)) {
         fprintf(err, "reelrip: %s\n%s", error.c_str(), rip_usage_text);
         return 2;
+    }
+    if (options.help) {
+        fputs(rip_usage_text, out);
+        fputs(rip_options_text, out);
+        return 0;
     }
     switch (options.mode) {
     case rip_list:

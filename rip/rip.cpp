@@ -1,5 +1,6 @@
 #include "rip.h"
 
+#include "formats/common/chunk_io.h"
 #include "platform/library.h"
 #include "playback.h"
 #include "png_pool.h"
@@ -107,6 +108,8 @@ rip_status rip_open(const rip_request& request, rip_movie_info* info) {
         close_movie();
         return rip_not_playable;
     }
+    // Only the movie's body counts as cut short, not the header parser's look ahead.
+    movie_cut_short = false;
     // The slot index reads the movie on a handle of its own.
     begin_seeking(request.bytes ? fmemopen(const_cast<uint8_t*>(request.bytes->data()),
                                            request.bytes->size(), "rb")
@@ -250,6 +253,28 @@ std::string frame_file_name(int32_t slot_number) {
     return name;
 }
 
+int32_t frame_file_number(const std::string& name) {
+    if (name.size() != 10 || name.compare(6, 4, ".png") != 0) return -1;
+    int32_t number = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (name[size_t(i)] < '0' || name[size_t(i)] > '9') return -1;
+        number = number * 10 + (name[size_t(i)] - '0');
+    }
+    return number;
+}
+
+// Pictures of an earlier rip that this one did not write over.
+static void remove_stale_pictures(const std::string& frames_dir, const std::vector<bool>& written) {
+    std::error_code error;
+    std::vector<std::filesystem::path> stale;
+    for (const auto& entry : std::filesystem::directory_iterator(frames_dir, error)) {
+        int32_t number = frame_file_number(entry.path().filename().string());
+        if (number >= 0 && (size_t(number) >= written.size() || !written[size_t(number)]))
+            stale.push_back(entry.path());
+    }
+    for (const auto& path : stale) std::filesystem::remove(path, error);
+}
+
 rip_status rip_to_directory(const rip_request& request, const std::string& dir,
                             rip_summary* summary) {
     *summary = {};
@@ -263,6 +288,8 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
     // Compression is nearly all of a rip's work: it runs on every core while
     // this thread reads and decodes the movie in the player's order.
     png_pool pictures(request.threads);
+    bool begun = false;
+    std::vector<bool> written; // by slot number
 
     auto begin = [&](const rip_movie_info& info) {
         summary->info = info;
@@ -272,6 +299,11 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
             summary->error = "cannot create " + frames_dir + ": " + error.message();
             return false;
         }
+        begun = true;
+        // From the first new picture on, an earlier rip's sound and timeline no
+        // longer describe the folder.
+        std::filesystem::remove(dir + "/audio.wav", error);
+        std::filesystem::remove(dir + "/timeline.tsv", error);
         if (!wav_open(&wav, dir + "/audio.wav", info.channels())) {
             summary->error = wav.error;
             return false;
@@ -296,6 +328,8 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
             // palette pictures and doubled ones (repeated pixels, blank rows)
             // level 2 is both smaller and no slower.
             picture.level = s.indices || request.interlaced ? 2 : 1;
+            if (size_t(s.number) >= written.size()) written.resize(size_t(s.number) + 1);
+            written[size_t(s.number)] = true;
             if (!pictures.write(frames_dir + "/" + frame_file_name(s.number), picture))
                 return false;
             ++summary->pictures;
@@ -318,6 +352,8 @@ rip_status rip_to_directory(const rip_request& request, const std::string& dir,
         summary->error = pictures.error();
         if (status == rip_done) status = rip_stopped;
     }
+    summary->cut_short = movie_cut_short;
+    if (begun) remove_stale_pictures(frames_dir, written);
     if (status != rip_done) {
         wav_abandon(&wav);
         return status;

@@ -125,16 +125,22 @@ struct ripped_movie {
 ripped_movie rip_to_memory(const rip_request& request);
 
 // The directory layout: frames/NNNNNN.png, audio.wav, timeline.tsv, each
-// written under a temporary name and renamed when complete.
+// written under a temporary name and renamed when complete. A rip into a
+// directory that holds an earlier one replaces it whole: its audio.wav and
+// timeline.tsv go once the movie is found, and pictures of that naming that
+// this rip did not write go at its end.
 struct rip_summary {
     rip_movie_info info;
     int32_t slots = 0;
     int32_t pictures = 0;
     int64_t sample_frames = 0;
     double seconds() const { return double(sample_frames) / 22050.0; }
-    std::string error; // why a rip to a directory failed, for the user
+    bool cut_short = false; // the file ends inside the movie (movie_cut_short)
+    std::string error;      // why a rip to a directory failed, for the user
 };
 // "NNNNNN.png": the slot number zero-padded to six digits.
 std::string frame_file_name(int32_t slot_number);
+// The slot number of a name of that form; -1 for any other name.
+int32_t frame_file_number(const std::string& name);
 rip_status rip_to_directory(const rip_request& request, const std::string& dir,
                             rip_summary* summary);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "pixels.h"
+#include "png_file.h"
 
 #include <cstdint>
 #include <string>
@@ -14,26 +15,6 @@ bool write_png_rgb(const std::string& path, int32_t width, int32_t height, const
 // Encodes to memory only: the cost of PNG compression alone.
 bool encode_png_rgb(int32_t width, int32_t height, const uint8_t* rgb, std::vector<uint8_t>* out,
                     bool fast = false);
-
-// One picture for a PNG file: 8-bit RGB, 5-5-5 pixels written as that RGB,
-// or palette indices and their colours, written as an indexed PNG that gives
-// exactly the same RGB.
-struct png_picture {
-    int32_t width = 0;
-    int32_t height = 0;
-    const uint8_t* rgb = nullptr;       // width * height * 3
-    const uint8_t* pixels555 = nullptr; // width * height * 2, when rgb is null
-    const uint8_t* indices = nullptr;   // width * height, when both are null
-    const uint8_t* colors = nullptr;    // 256 colours, R, G, B each
-    int32_t level = 2;                  // libdeflate's, 1 to 12
-};
-bool encode_png(const png_picture& picture, std::vector<uint8_t>* out);
-
-// Writes size bytes to path whole, through a temporary name. On failure
-// nothing is left behind and error (when given) reads "cannot write PATH:
-// reason".
-bool write_whole_file(const std::string& path, const uint8_t* bytes, size_t size,
-                      std::string* error = nullptr);
 
 // A 16-bit 22050 Hz PCM WAVE file written as the sound arrives.
 struct wav_output {
@@ -58,5 +39,10 @@ void wav_abandon(wav_output* wav);
 bool write_text_file(const std::string& path, const std::string& text,
                      std::string* error = nullptr);
 
-// The temporary name a final path is written under.
-std::string temporary_name(const std::string& path);
+// Whether path opens and reads as a file; false with "cannot open PATH:
+// reason" in error. An empty file is readable.
+bool readable_file(const std::string& path, std::string* error);
+
+// Makes the folders a single-file output goes into; false with "cannot
+// write PATH: reason" in error.
+bool make_parent_folders(const std::string& path, std::string* error);

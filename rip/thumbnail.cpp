@@ -1,14 +1,12 @@
 #include "thumbnail.h"
 
+#include "reelrip_cli.h"
 #include "rip_files.h"
-#include "scanner.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
-
-const char thumbnail_usage_text[] = "       reelrip --thumbnail SIZE FILE OUT.png\n";
 
 static int32_t luma(const uint8_t* p) {
     return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8;
@@ -107,39 +105,38 @@ thumbnail_picture scale_to_fit(const thumbnail_picture& in, int32_t size) {
     return out;
 }
 
-static void print_scan_message(void* context, const char* text, const char*, scan_message_kind) {
-    fprintf(static_cast<FILE*>(context), "reelrip: %s\n", text);
-}
-
 int run_thumbnail(int argc, const char* const* argv, FILE* err) {
     char* end = nullptr;
     long size = argc == 3 ? strtol(argv[0], &end, 10) : 0;
     if (argc != 3 || end == argv[0] || *end != 0 || size < 1 || size > 4096) {
-        fprintf(err, "reelrip: --thumbnail needs SIZE (1 to 4096), FILE and OUT.png\n%s",
-                thumbnail_usage_text);
+        fprintf(err, "reelrip: --thumbnail needs SIZE (1 to 4096), FILE and OUT.png\n");
         return 2;
     }
     // The scanner's list says where the movie starts: offset 0 for a single
     // movie file, the first listed member for an archive.
-    scan_sink sink{[](void*, const char*) {}, print_scan_message, err};
-    scan_archive(argv[1], sink);
-    if (movie_count < 1) return 1;
+    movie_list list;
+    if (!list_or_say_why(argv[1], err, &list)) return 1;
     rip_request request;
     request.path = argv[1];
-    request.offset = movie_offsets[0];
+    request.offset = list.offsets[0];
     thumbnail_picture picture;
     rip_status status = rip_done;
     if (!pick_thumbnail_picture(request, &picture, &status)) {
-        if (status == rip_cannot_open)
-            fprintf(err, "reelrip: cannot open %s\n", argv[1]);
+        if (status == rip_cannot_open || status == rip_not_playable)
+            fprintf(err, "reelrip: %s\n",
+                    rip_failure(status, argv[1], request.offset, std::string()).c_str());
         else
             fprintf(err, "reelrip: no picture in %s to make a thumbnail of\n", argv[1]);
         return 1;
     }
     thumbnail_picture small = scale_to_fit(picture, int32_t(size));
-    if (!write_png_rgb(argv[2], small.width, small.height, small.rgb.data())) {
-        fprintf(err, "reelrip: cannot write %s\n", argv[2]);
-        return 1;
-    }
-    return 0;
+    std::string reason;
+    std::vector<uint8_t> png;
+    if (!encode_png_rgb(small.width, small.height, small.rgb.data(), &png))
+        reason = std::string("cannot write ") + argv[2] + ": PNG compression failed";
+    else if (make_parent_folders(argv[2], &reason))
+        write_whole_file(argv[2], png.data(), png.size(), &reason);
+    if (reason.empty()) return 0;
+    fprintf(err, "reelrip: %s\n", reason.c_str());
+    return 1;
 }

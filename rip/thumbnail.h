@@ -36,9 +36,7 @@ bool pick_thumbnail_picture(const rip_request& request, thumbnail_picture* out,
 // fits is returned as it is: a thumbnail never enlarges.
 thumbnail_picture scale_to_fit(const thumbnail_picture& in, int32_t size);
 
-extern const char thumbnail_usage_text[];
-
 // The words after "--thumbnail": SIZE IN OUT. An archive gives the picture of
 // its first listed movie. Returns the exit status: 0 written, 1 no picture
-// (nothing written), 2 usage.
+// (nothing written), 2 usage (one line on err; the caller adds the usage).
 int run_thumbnail(int argc, const char* const* argv, FILE* err);

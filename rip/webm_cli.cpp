@@ -1,8 +1,7 @@
-// reelrip's WebM runs: the export with a progress line, Ctrl-C handling and
-// the file's title.
+// reelrip's WebM and Matroska runs: the export with a progress line, Ctrl-C
+// handling and the file's title.
 #include "export_webm.h"
 #include "reelrip_cli.h"
-#include "scanner.h"
 
 #include <chrono>
 #include <csignal>
@@ -12,26 +11,6 @@
 #include <vector>
 
 namespace {
-
-// The listed movies of an archive, without the scan's messages.
-std::vector<int32_t> listed_offsets(const std::string& file) {
-    scan_sink sink;
-    sink.context = nullptr;
-    sink.add_line = [](void*, const char*) {};
-    sink.message = [](void*, const char*, const char*, scan_message_kind) {};
-    movie_count = 0;
-    scan_archive(file.c_str(), sink);
-    return std::vector<int32_t>(movie_offsets, movie_offsets + movie_count);
-}
-
-// Where the movie at offset ends: the next listed movie's offset, or 0 for
-// the end of the file.
-int64_t movie_end(const std::vector<int32_t>& offsets, int64_t offset) {
-    int64_t end = 0;
-    for (int32_t o : offsets)
-        if (o > offset && (end == 0 || o < end)) end = o;
-    return end;
-}
 
 std::string base_name(const std::string& path) {
     return std::filesystem::path(path).filename().string();
@@ -66,8 +45,16 @@ struct progress_line {
     }
 };
 
+// What one export tells: its outcome or why it failed, and the warning for a
+// movie cut short.
+struct export_outcome {
+    std::string report;
+    std::string warning;
+    double seconds = 0;
+};
+
 int export_one(const rip_options& options, int64_t offset, const std::string& path,
-               const std::string& title, int64_t end, FILE* err, std::string* report) {
+               const std::string& title, int64_t end, FILE* err, export_outcome* outcome) {
     rip_request request;
     request.path = options.file;
     request.offset = offset;
@@ -75,7 +62,8 @@ int export_one(const rip_options& options, int64_t offset, const std::string& pa
     request.from_frame = options.from_frame;
     request.to_frame = options.to_frame;
     webm_options webm;
-    if (options.crf >= 0) webm.crf = options.crf;
+    webm.exact = options.mkv;
+    webm.crf = options.crf;
     webm.title = title;
     webm.movie_end = end;
     progress_line line;
@@ -86,33 +74,23 @@ int export_one(const rip_options& options, int64_t offset, const std::string& pa
     rip_status status = rip_to_webm(request, path, webm, &summary);
     line.clear();
     if (rip_interrupted) {
-        *report = "interrupted; " + path + " not written";
+        outcome->report = "interrupted; " + path + " not written";
         return 130;
     }
-    switch (status) {
-    case rip_done: {
-        char text[160];
-        double seconds = summary.seconds();
-        snprintf(text, sizeof text, "%d pictures, %.2f s, %lld bytes (%.0f per second)",
-                 int(summary.pictures), seconds, static_cast<long long>(summary.bytes),
-                 seconds > 0 ? double(summary.bytes) / seconds : 0.0);
-        *report = text;
-        return 0;
+    if (status != rip_done) {
+        outcome->report = rip_failure(status, options.file, offset, summary.error);
+        return 1;
     }
-    case rip_cannot_open:
-        *report = "cannot open " + options.file;
-        return 1;
-    case rip_not_playable:
-        *report = "no playable movie at offset " + std::to_string(offset) + " of " + options.file;
-        return 1;
-    case rip_beyond_end:
-        *report = movie_too_short_message();
-        return 1;
-    case rip_stopped:
-        break;
-    }
-    *report = summary.error.empty() ? std::string("export stopped") : summary.error;
-    return 1;
+    char text[160];
+    double seconds = summary.seconds();
+    snprintf(text, sizeof text, "%s, %.2f s, %lld bytes (%.0f per second)",
+             count_of(summary.pictures, "picture").c_str(), seconds,
+             static_cast<long long>(summary.bytes),
+             seconds > 0 ? double(summary.bytes) / seconds : 0.0);
+    outcome->report = text;
+    outcome->warning = cut_warning(options.file, offset, summary.cut_short, seconds);
+    outcome->seconds = seconds;
+    return 0;
 }
 
 } // namespace
@@ -123,54 +101,47 @@ int rip_one_webm(const rip_options& options, FILE* err) {
     int64_t end = 0;
     // A movie inside an archive is named by its place in the list.
     if (options.offset != 0) {
-        std::vector<int32_t> offsets = listed_offsets(options.file);
+        std::vector<int32_t> offsets = list_file_movies(options.file).offsets;
         for (size_t i = 0; i < offsets.size(); ++i)
             if (offsets[i] == options.offset) title = member_title(options.file, int32_t(i + 1));
         end = movie_end(offsets, options.offset);
     }
-    std::string report;
-    int status = export_one(options, options.offset, options.out_dir, title, end, err, &report);
-    if (status == 0)
-        fprintf(err, "reelrip: %s, into %s\n", report.c_str(), options.out_dir.c_str());
-    else
-        fprintf(err, "reelrip: %s\n", report.c_str());
+    export_outcome outcome;
+    int status = export_one(options, options.offset, options.out_dir, title, end, err, &outcome);
+    if (status != 0)
+        fprintf(err, "reelrip: %s\n", outcome.report.c_str());
+    else if (!options.quiet)
+        fprintf(err, "reelrip: %s, into %s\n", outcome.report.c_str(), options.out_dir.c_str());
+    if (!outcome.warning.empty()) fprintf(err, "reelrip: %s\n", outcome.warning.c_str());
     return status;
 }
 
 int rip_every_webm(const rip_options& options, FILE* err) {
     interrupt_guard guard;
-    std::vector<int32_t> offsets = listed_offsets(options.file);
-    if (offsets.empty()) {
-        fprintf(err, "reelrip: no playable movies in %s\n", options.file.c_str());
-        return 1;
-    }
-    std::error_code error;
-    std::filesystem::create_directories(options.out_dir, error);
-    if (error) {
-        fprintf(err, "reelrip: cannot create %s: %s\n", options.out_dir.c_str(),
-                error.message().c_str());
-        return 1;
-    }
+    movie_list list;
+    if (!list_or_say_why(options.file, err, &list)) return 1;
+    const std::vector<int32_t>& offsets = list.offsets;
+    std::vector<std::string> names = output_names(list);
     const int32_t count = int32_t(offsets.size());
-    int32_t failed = 0;
+    every_report progress{err, options.quiet, count};
+    double total_seconds = 0;
     for (int32_t i = 0; i < count; ++i) {
-        char name[24];
-        snprintf(name, sizeof name, "/%03d.webm", int(i + 1));
-        fprintf(err, "movie %d of %d (offset %d): ", int(i + 1), int(count),
-                int(offsets[size_t(i)]));
-        fflush(err);
-        std::string report;
-        int status = export_one(options, offsets[size_t(i)], options.out_dir + name,
+        const std::string name = names[size_t(i)] + (options.mkv ? ".mkv" : ".webm");
+        progress.start(i + 1, offsets[size_t(i)], name);
+        export_outcome outcome;
+        int status = export_one(options, offsets[size_t(i)], options.out_dir + "/" + name,
                                 member_title(options.file, i + 1),
-                                movie_end(offsets, offsets[size_t(i)]), err, &report);
-        fprintf(err, "%s\n", report.c_str());
-        if (status == 130) return status;
-        if (status != 0) ++failed;
+                                movie_end(offsets, offsets[size_t(i)]), err, &outcome);
+        if (status == 130) {
+            fprintf(err, "%sreelrip: %s\n", options.quiet ? "" : "\n", outcome.report.c_str());
+            return status;
+        }
+        if (status != 0) {
+            progress.fail(outcome.report);
+            continue;
+        }
+        progress.succeeded(outcome.report, outcome.warning);
+        total_seconds += outcome.seconds;
     }
-    if (failed > 0) {
-        fprintf(err, "reelrip: %d of %d movies failed\n", int(failed), int(count));
-        return 1;
-    }
-    fprintf(err, "reelrip: %d movies into %s\n", int(count), options.out_dir.c_str());
-    return 0;
+    return progress.finish(options.out_dir, total_seconds);
 }

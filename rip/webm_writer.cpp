@@ -1,5 +1,6 @@
 #include "webm_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,9 +32,9 @@ using namespace libmatroska;
 
 namespace {
 
-constexpr uint64_t ns_per_tick = 1000000; // block times in milliseconds
-// Block times are 16-bit offsets from their cluster's time.
-constexpr int64_t cluster_span_ns = 5000 * int64_t(ns_per_tick);
+// A cluster lasts at most 5 s, and less when its 16-bit block time offsets
+// would not reach that far in the file's ticks.
+constexpr int64_t longest_cluster_ns = 5000000000;
 // Room for the seek head, written last in front of the info.
 constexpr uint64_t seek_head_room = 160;
 
@@ -85,7 +86,8 @@ struct webm_file {
     KaxCues cues;
     KaxCues unused_cues; // the cluster's own cue bookkeeping is not used
     std::unique_ptr<KaxCluster> cluster;
-    int64_t cluster_time_ns = 0;
+    int64_t cluster_ticks = 0;
+    int64_t cluster_span_ticks = 0;
     uint64_t previous_cluster_ticks = 0;
     bool cluster_starts_with_key = false;
     std::deque<packet> queued[2];
@@ -104,33 +106,35 @@ static void render_cluster(webm_file* w) {
     bool cue = w->track[webm_video] ? w->cluster_starts_with_key : true;
     if (cue) {
         auto& point = AddNewChild<KaxCuePoint>(w->cues);
-        GetChild<KaxCueTime>(point).SetValue(uint64(w->cluster_time_ns) / ns_per_tick);
+        GetChild<KaxCueTime>(point).SetValue(uint64(w->cluster_ticks));
         auto& where = GetChild<KaxCueTrackPositions>(point);
         webm_track t = w->track[webm_video] ? webm_video : webm_sound;
         GetChild<KaxCueTrack>(where).SetValue(GetChild<KaxTrackNumber>(*w->track[t]).GetValue());
         GetChild<KaxCueClusterPosition>(where).SetValue(
             w->segment.GetRelativePosition(*w->cluster));
     }
-    w->previous_cluster_ticks = uint64(w->cluster_time_ns) / ns_per_tick;
+    w->previous_cluster_ticks = uint64(w->cluster_ticks);
     w->cluster.reset();
 }
 
 static void write_packet(webm_file* w, webm_track t, packet& p) {
     const bool video_key = t == webm_video && p.key;
-    if (w->cluster && (video_key || p.time_ns - w->cluster_time_ns >= cluster_span_ns))
+    const int64_t tick = w->setup.tick_ns;
+    const int64_t ticks = (p.time_ns + tick / 2) / tick;
+    if (w->cluster && (video_key || ticks - w->cluster_ticks >= w->cluster_span_ticks))
         render_cluster(w);
     if (!w->cluster) {
         w->cluster = std::make_unique<KaxCluster>();
         w->cluster->SetParent(w->segment);
-        // Times are whole milliseconds, so the cluster's time is the block's.
-        w->cluster_time_ns = p.time_ns / int64_t(ns_per_tick) * int64_t(ns_per_tick);
-        w->cluster->SetPreviousTimecode(w->previous_cluster_ticks, int64(ns_per_tick));
-        w->cluster->InitTimecode(uint64(w->cluster_time_ns) / ns_per_tick, int64(ns_per_tick));
+        w->cluster_ticks = ticks;
+        w->cluster->SetPreviousTimecode(w->previous_cluster_ticks, int64(tick));
+        w->cluster->InitTimecode(uint64(ticks), int64(tick));
         GetChild<KaxClusterTimecode>(*w->cluster);
         w->cluster_starts_with_key = video_key;
     }
     auto* buffer = new DataBuffer(p.data.data(), uint32(p.data.size()), nullptr, true);
-    const uint64 time = uint64(p.time_ns / int64_t(ns_per_tick)) * ns_per_tick;
+    // libmatroska takes block times in nanoseconds and divides them by the tick.
+    const uint64 time = uint64(ticks * tick);
     if (p.discard_padding_ns > 0) {
         // DiscardPadding is a BlockGroup's child; a SimpleBlock cannot carry it.
         auto& group = AddNewChild<KaxBlockGroup>(*w->cluster);
@@ -168,7 +172,7 @@ static void drain(webm_file* w, bool all) {
 
 static KaxTrackEntry& add_track(webm_file* w, uint64 number, uint8 type, const char* codec) {
     auto& track = AddNewChild<KaxTrackEntry>(*w->tracks);
-    track.SetGlobalTimecodeScale(ns_per_tick);
+    track.SetGlobalTimecodeScale(uint64(w->setup.tick_ns));
     GetChild<KaxTrackNumber>(track).SetValue(number);
     GetChild<KaxTrackUID>(track).SetValue(number);
     GetChild<KaxTrackType>(track).SetValue(type);
@@ -190,9 +194,11 @@ bool webm_open(webm_output* out, const std::string& path, const webm_setup& setu
     out->file = w;
     w->io.f = f;
     w->setup = setup;
+    if (w->setup.tick_ns <= 0) w->setup.tick_ns = 1000000;
+    w->cluster_span_ticks = std::min<int64_t>(longest_cluster_ns / w->setup.tick_ns, 32767);
     try {
         EbmlHead head;
-        GetChild<EDocType>(head).SetValue("webm");
+        GetChild<EDocType>(head).SetValue(setup.doc_type);
         GetChild<EDocTypeVersion>(head).SetValue(4);
         GetChild<EDocTypeReadVersion>(head).SetValue(2);
         head.Render(w->io, true);
@@ -203,7 +209,7 @@ bool webm_open(webm_output* out, const std::string& path, const webm_setup& setu
         w->seek_room.Render(w->io);
 
         w->info = &GetChild<KaxInfo>(w->segment);
-        GetChild<KaxTimecodeScale>(*w->info).SetValue(ns_per_tick);
+        GetChild<KaxTimecodeScale>(*w->info).SetValue(uint64(w->setup.tick_ns));
         auto& duration = GetChild<KaxDuration>(*w->info);
         duration.SetPrecision(EbmlFloat::FLOAT_64);
         duration.SetValue(0.0);
@@ -219,30 +225,45 @@ bool webm_open(webm_output* out, const std::string& path, const webm_setup& setu
             auto& video = GetChild<KaxTrackVideo>(track);
             GetChild<KaxVideoPixelWidth>(video).SetValue(uint64(setup.width));
             GetChild<KaxVideoPixelHeight>(video).SetValue(uint64(setup.height));
-            // BT.601 (SMPTE 170M) in studio range, chroma sited at the centre
-            // of each 2 x 2 block, as the converter makes it.
             auto& colour = GetChild<KaxVideoColour>(video);
-            GetChild<KaxVideoColourMatrix>(colour).SetValue(6);
             GetChild<KaxVideoBitsPerChannel>(colour).SetValue(8);
-            GetChild<KaxVideoChromaSubsampHorz>(colour).SetValue(1);
-            GetChild<KaxVideoChromaSubsampVert>(colour).SetValue(1);
-            GetChild<KaxVideoChromaSitHorz>(colour).SetValue(2);
-            GetChild<KaxVideoChromaSitVert>(colour).SetValue(2);
-            GetChild<KaxVideoColourRange>(colour).SetValue(1);
-            GetChild<KaxVideoColourTransferCharacter>(colour).SetValue(6);
-            GetChild<KaxVideoColourPrimaries>(colour).SetValue(6);
+            if (setup.rgb) {
+                // Identity matrix (the planes are G, B, R), full range,
+                // sRGB's primaries and transfer, no subsampling.
+                GetChild<KaxVideoColourMatrix>(colour).SetValue(0);
+                GetChild<KaxVideoChromaSubsampHorz>(colour).SetValue(0);
+                GetChild<KaxVideoChromaSubsampVert>(colour).SetValue(0);
+                GetChild<KaxVideoColourRange>(colour).SetValue(2);
+                GetChild<KaxVideoColourTransferCharacter>(colour).SetValue(13);
+                GetChild<KaxVideoColourPrimaries>(colour).SetValue(1);
+            } else {
+                // BT.601 (SMPTE 170M) in studio range, chroma sited at the
+                // centre of each 2 x 2 block, as the converter makes it.
+                GetChild<KaxVideoColourMatrix>(colour).SetValue(6);
+                GetChild<KaxVideoChromaSubsampHorz>(colour).SetValue(1);
+                GetChild<KaxVideoChromaSubsampVert>(colour).SetValue(1);
+                GetChild<KaxVideoChromaSitHorz>(colour).SetValue(2);
+                GetChild<KaxVideoChromaSitVert>(colour).SetValue(2);
+                GetChild<KaxVideoColourRange>(colour).SetValue(1);
+                GetChild<KaxVideoColourTransferCharacter>(colour).SetValue(6);
+                GetChild<KaxVideoColourPrimaries>(colour).SetValue(6);
+            }
             w->track[webm_video] = &track;
         }
         if (setup.channels > 0) {
-            auto& track = add_track(w, number++, track_audio, "A_OPUS");
+            auto& track = add_track(w, number++, track_audio, setup.sound_codec.c_str());
             auto& audio = GetChild<KaxTrackAudio>(track);
-            GetChild<KaxAudioSamplingFreq>(audio).SetValue(48000.0);
+            GetChild<KaxAudioSamplingFreq>(audio).SetValue(setup.sound_rate);
             GetChild<KaxAudioChannels>(audio).SetValue(uint64(setup.channels));
-            GetChild<KaxCodecPrivate>(track).CopyBuffer(setup.opus_head.data(),
-                                                        uint32(setup.opus_head.size()));
-            GetChild<KaxCodecDelay>(track).SetValue(uint64(setup.codec_delay_ns));
-            // Opus needs 80 ms before a seek target to converge.
-            GetChild<KaxSeekPreRoll>(track).SetValue(80000000);
+            if (setup.sound_bits > 0)
+                GetChild<KaxAudioBitDepth>(audio).SetValue(uint64(setup.sound_bits));
+            if (!setup.sound_private.empty())
+                GetChild<KaxCodecPrivate>(track).CopyBuffer(setup.sound_private.data(),
+                                                            uint32(setup.sound_private.size()));
+            if (setup.codec_delay_ns > 0)
+                GetChild<KaxCodecDelay>(track).SetValue(uint64(setup.codec_delay_ns));
+            if (setup.seek_pre_roll_ns > 0)
+                GetChild<KaxSeekPreRoll>(track).SetValue(uint64(setup.seek_pre_roll_ns));
             w->track[webm_sound] = &track;
         }
         w->tracks->Render(w->io, false);
@@ -290,7 +311,7 @@ bool webm_finish(webm_output* out, double duration_seconds) {
         w->segment.ForceSize(end - w->segment.GetElementPosition() - w->segment.HeadSize());
         w->segment.OverwriteHead(w->io);
 
-        GetChild<KaxDuration>(*w->info).SetValue(duration_seconds * 1e9 / double(ns_per_tick));
+        GetChild<KaxDuration>(*w->info).SetValue(duration_seconds * 1e9 / double(w->setup.tick_ns));
         w->io.setFilePointer(int64(w->info->GetElementPosition()), seek_beginning);
         w->info->Render(w->io, true);
 

@@ -1,8 +1,11 @@
-// A WebM file (Matroska with the "webm" document type) written as packets
-// arrive: one VP9 video track and one Opus sound track, either of them
-// optional. Packets of the two tracks are interleaved by time, clusters start
-// at video key frames (or every few seconds), cues point at them, and the
-// duration and the seek head are filled in when the file is finished.
+// A Matroska file written as packets arrive: one VP9 video track and one
+// sound track, either of them optional. The setup says which kind of file:
+// WebM (4:2:0 BT.601 pictures, Opus at 48 kHz, millisecond times) or exact
+// Matroska (4:4:4 sRGB pictures, 16-bit PCM at the movie's rate, finer
+// times). Packets of the two tracks are interleaved by time, clusters start
+// at video key frames (or when block times would overflow), cues point at
+// them, and the duration and the seek head are filled in when the file is
+// finished.
 #pragma once
 
 #include <cstdint>
@@ -11,13 +14,23 @@
 
 struct webm_setup {
     std::string title;
+    std::string doc_type = "webm";
+    // The file's time unit: packet times are rounded to it.
+    int64_t tick_ns = 1000000;
     // 0 by 0: no video track.
     int32_t width = 0;
     int32_t height = 0;
+    // Pictures as VP9 carries RGB (4:4:4, planes G, B, R, full range sRGB)
+    // rather than 4:2:0 studio-range BT.601.
+    bool rgb = false;
     // 0: no sound track.
     int32_t channels = 0;
-    std::vector<uint8_t> opus_head; // the track's codec private data
-    int64_t codec_delay_ns = 0;     // the encoder's pre-skip
+    std::string sound_codec = "A_OPUS";
+    double sound_rate = 48000;
+    int32_t sound_bits = 0;             // PCM only
+    std::vector<uint8_t> sound_private; // the track's codec private data
+    int64_t codec_delay_ns = 0;         // the encoder's pre-skip
+    int64_t seek_pre_roll_ns = 0;
 };
 
 enum webm_track { webm_video, webm_sound };

@@ -309,6 +309,15 @@ TEST(DeckEndToEnd, RipToSavesTheMovieAsWebmAndCancelLeavesNoFile) {
     EXPECT_EQ(std::filesystem::file_size(dir + "/saved.yuv"),
               picture_bytes * uintmax_t(ripped.pictures()));
 
+    // A name typed with ".mkv" saves the exact kind.
+    rip_as(dir + "/exact.mkv");
+    saved = x.find_window("^Saved$");
+    ASSERT_FALSE(saved.empty()) << "no message after the exact export";
+    x.run({"xdotool", "windowfocus", saved});
+    keys(x, {"Return"});
+    EXPECT_NE(x.run({"mkvinfo", dir + "/exact.mkv"}).find("Document type: matroska"),
+              std::string::npos);
+
     // The long single movie, cancelled as soon as its progress shows.
     click(x, window, size, exit_button[0], exit_button[1], exit_button[2], exit_button[3]);
     int status = -1;

@@ -32,7 +32,7 @@ TEST(RipEndToEnd, ListOfAnArchiveWithoutMoviesExitsOne) {
     ASSERT_TRUE(write_file(dir + "/a.tre", write_named_archive({{"x", {1, 2, 3, 4}}})));
     program_result r = run_program("reelrip", {"--list", dir + "/a.tre"}, 20);
     EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.error_output, "No playable movies found on this archive\n");
+    EXPECT_EQ(r.error_output, "reelrip: no playable movies in " + dir + "/a.tre\n");
 }
 
 TEST(RipEndToEnd, RipsTheDemoMovieIntoPicturesSoundAndTimeline) {

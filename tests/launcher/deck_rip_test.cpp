@@ -15,6 +15,8 @@ struct rip_dialog {
     int movie_line = -1;
     int zoom_line = zoom_line_interlaced;
     std::string folder, name, typed;
+    int filter = 0; // the file type chosen
+    std::vector<std::string> types;
     std::vector<std::string> messages; // caption: text
     int exports = 0;
 
@@ -30,10 +32,14 @@ struct rip_dialog {
         u.message = [](void* c, const char* text, const char* caption, deck_icon) {
             of(c).messages.push_back(std::string(caption) + ": " + text);
         };
-        u.choose_save_file = [](void* c, const deck_save_request& r, std::string* path) {
+        u.choose_save_file = [](void* c, const deck_save_request& r, std::string* path,
+                                int* filter) {
             of(c).folder = r.folder;
             of(c).name = r.name;
+            of(c).types.clear();
+            for (const deck_file_filter& f : r.filters) of(c).types.push_back(f.label);
             *path = of(c).typed;
+            *filter = of(c).filter;
             return !path->empty();
         };
         // The export runs here on the caller's thread; the dialog's thread
@@ -90,6 +96,18 @@ TEST(DeckRip, SavesTheSelectedMovieOrSaysWhyNot) {
     EXPECT_EQ(std::vector<uint8_t>(head.begin(), head.begin() + 4),
               (std::vector<uint8_t>{0x1A, 0x45, 0xDF, 0xA3})); // an EBML file
     EXPECT_EQ(dialog.exports, 2);
+
+    // The exact type chosen: the suggested ".webm" becomes ".mkv", and the
+    // file is Matroska rather than WebM.
+    EXPECT_EQ(dialog.types,
+              (std::vector<std::string>{"WebM video (*.webm)", "Matroska, exact (*.mkv)"}));
+    dialog.filter = 1;
+    dialog.typed = dir + "/" + dialog.name;
+    deck_command(ui, id_rip);
+    ASSERT_EQ(dialog.messages.size(), 3u);
+    EXPECT_EQ(dialog.messages[2], "Saved: The movie is saved as " + dir + "/Movies-1.mkv");
+    head = read_file(dir + "/Movies-1.mkv");
+    EXPECT_NE(std::string(head.begin(), head.begin() + 64).find("matroska"), std::string::npos);
 }
 
 } // namespace

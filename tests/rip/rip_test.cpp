@@ -58,6 +58,10 @@ TEST(RipOptions, ListAndAll) {
     EXPECT_EQ(e.mode, rip_every);
     EXPECT_TRUE(e.interlaced);
     EXPECT_EQ(e.out_dir, "d");
+    // The exact kind goes through the video exports too.
+    EXPECT_TRUE(parse_ok({"--all", "a.tre", "-o", "d", "--mkv"}).mkv);
+    rip_options one = parse_ok({"a.tgv", "-o", "A.MKV"});
+    EXPECT_TRUE(one.mkv && one.webm);
 }
 
 TEST(RipOptions, UsageErrorsSayWhatIsWrong) {
@@ -75,6 +79,8 @@ TEST(RipOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(parse_error({"--list", "a.tre", "-o", "d"}), "--list takes only FILE");
     EXPECT_EQ(parse_error({"--list", "a.tre", "-i"}), "--list takes only FILE");
     EXPECT_EQ(parse_error({"--list", "a.tre", "--crf", "9"}), "--list takes only FILE");
+    EXPECT_EQ(parse_error({"--all", "a.tre", "-o", "d", "--mkv", "--webm"}),
+              "--webm and --mkv cannot be combined");
     EXPECT_FALSE(parse_error({"--all", "a.tre", "-o", "d", "-offset", "4"}).empty());
     EXPECT_EQ(parse_error({"m.tgv", "-o", "d", "--from", "1:75"}),
               "--from needs a time: seconds (90, 90.5) or minutes and seconds (1:30)");
@@ -122,7 +128,7 @@ TEST(RipCommand, JunkAndMissingFilesExitOneAndWriteNothing) {
     std::string missing = dir + "/missing.tgv";
     r = run_command({"reelrip", missing.c_str(), "-o", out.c_str()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "reelrip: cannot open " + missing + "\n");
+    EXPECT_EQ(r.err, "reelrip: cannot open " + missing + ": No such file or directory\n");
     // An offset past the end, or a negative one, is nothing playable too.
     for (const char* offset : {"-4", "100000", "99999999999"}) {
         r = run_command(
@@ -160,6 +166,7 @@ TEST(RipCommand, ListPrintsOffsetAndLauncherLine) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::to_string(named_at[0]) + "\topening\n");
 
+    ASSERT_TRUE(write_file(dir + "/clip.tgv", {1, 2, 3}));
     r = run_command({"reelrip", "--list", (dir + "/clip.tgv").c_str()});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "0\tSingle movie file: " + dir + "/clip.tgv\n");
@@ -171,16 +178,16 @@ TEST(RipCommand, ListOfNothingExitsOneWithEachMessageOnce) {
     command_result r = run_command({"reelrip", "--list", (dir + "/empty.tre").c_str()});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "No playable movies found on this archive\n");
+    EXPECT_EQ(r.err, "reelrip: no playable movies in " + dir + "/empty.tre\n");
 
     r = run_command({"reelrip", "--list", (dir + "/absent.tre").c_str()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Cannot open file\nNo playable movies found on this archive\n");
+    EXPECT_EQ(r.err, "reelrip: cannot open " + dir + "/absent.tre: No such file or directory\n");
 
     std::string out = dir + "/out";
     r = run_command({"reelrip", "--all", (dir + "/empty.tre").c_str(), "-o", out.c_str()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "No playable movies found on this archive\n");
+    EXPECT_EQ(r.err, "reelrip: no playable movies in " + dir + "/empty.tre\n");
     EXPECT_FALSE(fs::exists(out));
 }
 

@@ -71,6 +71,9 @@ std::vector<uint8_t> write_sead_movie(int32_t width, int32_t height,
 // About 10.7 s at 320 x 160, 15 pictures a second: a landscape scrolling in
 // layers with a glider crossing it, a dusk palette halfway, stereo music.
 std::vector<uint8_t> make_sead_demo_movie();
+
+// The dithered pictures of make_form_dithered_movie with stereo sound.
+std::vector<uint8_t> make_sead_dithered_movie();
 // The same, seconds long: the light keeps changing every 40 pictures, each
 // change with a key frame.
 std::vector<uint8_t> make_sead_demo_movie(int seconds);

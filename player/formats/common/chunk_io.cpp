@@ -1,17 +1,28 @@
 #include "formats/common/chunk_io.h"
 
+bool movie_cut_short;
+
 bool read_chunk_tag() {
     chunk_tag[4] = 0;
-    return fread(chunk_tag, 1, 4, movie_file) == 4;
+    size_t got = fread(chunk_tag, 1, 4, movie_file);
+    if (got > 0 && got < 4) movie_cut_short = true;
+    return got == 4;
 }
 
 bool tag_is(const char* tag) {
     return strcmp(chunk_tag, tag) == 0;
 }
 
+int32_t read_available(void* out, int32_t count) {
+    if (count <= 0) return 0;
+    int32_t got = int32_t(fread(out, 1, size_t(count), movie_file));
+    if (got < count) movie_cut_short = true;
+    return got;
+}
+
 bool read_bytes(void* out, int32_t count) {
     if (count <= 0) return count == 0;
-    return fread(out, 1, size_t(count), movie_file) == size_t(count);
+    return read_available(out, count) == count;
 }
 
 bool read_be32(uint32_t* value) {
@@ -42,7 +53,10 @@ int64_t file_position() {
 bool skip_bytes(int64_t count) {
     if (count < 0) return false;
     int64_t target = file_position() + count;
-    if (target > file_size) return false;
+    if (target > file_size) {
+        movie_cut_short = true;
+        return false;
+    }
     return fseek(movie_file, long(target), SEEK_SET) == 0;
 }
 
@@ -63,6 +77,7 @@ bool read_video(FrameSlot& slot, int32_t count) {
         return count == 0;
     }
     video_written = int32_t(fread(slot.video, 1, size_t(count), movie_file));
+    if (video_written < count) movie_cut_short = true;
     return video_written == count;
 }
 

@@ -24,6 +24,12 @@ void unread_tag();
 
 int64_t file_position();
 
+// Set when a reader wanted bytes past the end of the file: the file ends
+// inside the movie, as in a cut copy. A tag that finds the end exactly at a
+// chunk boundary does not count. Cleared by reset_movie_state.
+extern bool movie_cut_short;
+// Reads up to count bytes, as many as the file still holds; the count read.
+int32_t read_available(void* out, int32_t count);
 // Reads a picture payload of count bytes to the start of slot.video, as
 // read_bytes does, noting where in the file the bytes came from (the slot
 // index keeps it, so that a seek can put back exactly what the ring held).

@@ -88,7 +88,7 @@ void read_sead_slot() {
             fill_silence(slot);
         } else {
             // A body cut short by the end of the file still yields the sound it holds.
-            int32_t got = int32_t(fread(sound_scratch, 1, size_t(body), movie_file));
+            int32_t got = read_available(sound_scratch, int32_t(body));
             decode_sead_sound(sound_scratch, slot.sound, got);
             slot.sound_left = slot.sound_total = 4 * got;
         }

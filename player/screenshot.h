@@ -1,0 +1,22 @@
+// Screenshots of the picture on screen: PNG files at the movie's own size
+// (doubled with -i), the very pixels reelrip writes for the same slot.
+#pragma once
+
+#include "png_file.h"
+
+#include <cstdint>
+#include <string>
+
+// Where screenshots go: $XDG_PICTURES_DIR, else the pictures folder named in
+// the user's user-dirs.dirs, when that directory exists; else the home folder.
+std::string pictures_folder();
+
+// "<movie file name>[-<offset>]-<M>m<SS.mmm>s" for a slot that starts
+// start_frame sample frames into the movie; the offset only when not 0.
+std::string screenshot_name(const char* movie_path, int64_t offset, int64_t start_frame);
+
+// Writes the picture as folder/name.png, or name-2.png, name-3.png ... when
+// that is taken: an existing file is never replaced. True with *result the
+// path written; false with *result "cannot write PATH: reason".
+bool write_screenshot(const std::string& folder, const std::string& name,
+                      const png_picture& picture, std::string* result);
