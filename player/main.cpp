@@ -7,6 +7,7 @@
 #include "playback.h"
 #include "scale.h"
 #include "screenshot.h"
+#include "sdl_common.h"
 #include "seek.h"
 
 #include <algorithm>
@@ -329,19 +330,6 @@ static void audio_callback(void*, Uint8* stream, int len) {
     SDL_MixAudio(stream, local, Uint32(len), SDL_MIX_MAXVOLUME);
 }
 
-static player_command key_command(const SDL_keysym& key) {
-    bool alt_enter = (key.sym == SDLK_RETURN || key.sym == SDLK_KP_ENTER) && (key.mod & KMOD_ALT);
-    if (key.sym == SDLK_F11 || key.sym == SDLK_f || alt_enter)
-        return toggle_fullscreen() ? command_none : command_quit;
-    if (key.sym == SDLK_SPACE || key.sym == SDLK_p) return command_pause;
-    if (key.sym == SDLK_q) return command_quit;
-    if (key.sym == SDLK_ESCAPE) {
-        if (!fullscreen) return command_quit;
-        return toggle_fullscreen() ? command_none : command_quit;
-    }
-    return command_none;
-}
-
 static player_command take_event() {
     Uint32 now = SDL_GetTicks();
     if (fullscreen && !pointer_hidden && now - last_motion >= pointer_idle_ms) {
@@ -360,7 +348,7 @@ static player_command take_event() {
         return command_quit;
     case SDL_KEYDOWN: {
         if (study_key(event.key.keysym)) return command_none;
-        player_command command = key_command(event.key.keysym);
+        player_command command = key_command(event.key.keysym, {fullscreen, toggle_fullscreen});
         if (command == command_pause) {
             // Drawn once the pause has taken hold (or let go), in the next pass.
             arm_osd("");
@@ -500,13 +488,7 @@ int main(int argc, char** argv) {
     }
     begin_seeking(fopen(options.path, "rb"));
 
-    SDL_AudioSpec request = {};
-    request.freq = 22050;
-    request.format = AUDIO_S16LSB;
-    request.channels = movie_stereo ? 2 : 1;
-    request.samples = 1008;
-    request.callback = audio_callback;
-    request.userdata = nullptr;
+    SDL_AudioSpec request = movie_sound_request(1008, audio_callback);
 
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) != 0) {
         fclose(movie_file);

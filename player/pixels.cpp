@@ -38,3 +38,20 @@ void rgb_from_555(const uint8_t* pixels, int64_t count, uint8_t* rgb) {
         rgb[3 * i + 2] = uint8_t(w >> 16);
     }
 }
+
+constexpr uint32_t opaque = 0xFF000000;
+
+void rgba_from_555(const uint8_t* pixels, int64_t count, uint8_t* rgba) {
+    for (int64_t i = 0; i < count; ++i) {
+        const uint32_t w = widen.low[pixels[2 * i]] + widen.high[pixels[2 * i + 1]] + opaque;
+        memcpy(rgba + 4 * i, &w, 4);
+    }
+}
+
+void rgba_from_indexed(const uint8_t* indices, int64_t count, const Color* colors, uint8_t* rgba) {
+    uint32_t words[256];
+    for (int i = 0; i < 256; ++i)
+        words[i] = uint32_t(colors[i].r) | uint32_t(colors[i].g) << 8 |
+                   uint32_t(colors[i].b) << 16 | opaque;
+    for (int64_t i = 0; i < count; ++i) memcpy(rgba + 4 * i, &words[indices[i]], 4);
+}

@@ -2,6 +2,11 @@
 
 #include <cstdint>
 #include <cstring>
+
+// Linux gives back zero pages after MADV_DONTNEED on private memory; other
+// systems (emscripten's, where madvise does nothing) need not, so there the
+// state is written.
+#ifdef __linux__
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -19,3 +24,8 @@ void zero_state(void* state, size_t size) {
     memset(state, 0, first - start);
     memset(reinterpret_cast<void*>(last), 0, start + size - last);
 }
+#else
+void zero_state(void* state, size_t size) {
+    memset(state, 0, size);
+}
+#endif

@@ -1,6 +1,5 @@
 #include "formats/schl/schl_internal.h"
 
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -11,9 +10,15 @@
 
 // The rotation's factors are single-precision constants widened to double;
 // K6 is deliberately not cos(3 pi / 8): the stored pictures were made with it.
-static const double k6 = std::bit_cast<float>(0x3EC3CF15u);
-static const double k26m = std::bit_cast<float>(0x3F0A8BD4u);
-static const double k26p = std::bit_cast<float>(0x3FA73D75u);
+// (memcpy rather than std::bit_cast, which emscripten's library lacks.)
+static float float_from_bits(uint32_t bits) {
+    float f;
+    memcpy(&f, &bits, sizeof f);
+    return f;
+}
+static const double k6 = float_from_bits(0x3EC3CF15u);
+static const double k26m = float_from_bits(0x3F0A8BD4u);
+static const double k26p = float_from_bits(0x3FA73D75u);
 constexpr int64_t root_half = 1518500250; // sqrt(2) / 2 in units of 2^-31
 
 int32_t scale_by_root_half(int32_t v) {
