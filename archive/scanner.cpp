@@ -135,7 +135,7 @@ static void scan_named(FILE* file, uint32_t entry_count, int64_t file_bytes,
     });
 }
 
-static bool names_an_archive(const char* path) {
+bool names_an_archive(const char* path) {
     size_t length = strlen(path);
     if (length < 3) return false;
     const char* end = path + length - 3;

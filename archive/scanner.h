@@ -40,6 +40,10 @@ extern const char no_movies_caption[];   // "Warning", kind scan_warning
 // Listing stops at movie_list_capacity movies.
 void scan_archive(const char* path, const scan_sink& sink);
 
+// True when path ends in ".tre" in any letter case: the scanner reads such a
+// file's index; any other file is one single movie.
+bool names_an_archive(const char* path);
+
 // file positioned at a member's start. 1 when bytes 8-11 are "MOVE" or
 // "AVI " and bytes 12-15 "_PC_" or "LIST" (the file is put back at the
 // start), else 0.

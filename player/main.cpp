@@ -4,7 +4,9 @@
 #include "platform/library.h"
 #include "playback.h"
 #include "scale.h"
+#include "scanner.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -210,8 +212,10 @@ static void unbind_library() {
     DrawFrameXD = nullptr;
 }
 
+// Also the one line of a start without FILE.
+#define USAGE_LINE "usage: reelplay FILE [-i] [-offset N] [-scale N]\n"
 static const char usage_text[] =
-    "usage: reelplay FILE [-i] [-offset N] [-scale N]\n"
+    USAGE_LINE
     "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
     "movie file or a game archive, in one window, paced by its sound.\n"
     "  -i          draw the picture at twice its size with every other row dark\n"
@@ -221,6 +225,23 @@ static const char usage_text[] =
     "or end; Q end.\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
+
+// Nothing starts at the offset. A game archive opened without one is
+// pointed at the tool that lists its movies.
+static void report_nothing_playable(const player_options& options) {
+    if (!options.offset_given && names_an_archive(options.path)) {
+        scan_archive(options.path, scan_sink{});
+        if (movie_count > 0) {
+            fprintf(stderr,
+                    "reelplay: %s is a game archive of %d movies; choose one with -offset N "
+                    "(reelrip --list %s lists them)\n",
+                    options.path, int(movie_count), options.path);
+            return;
+        }
+    }
+    fprintf(stderr, "reelplay: nothing playable at offset %lld of %s\n",
+            static_cast<long long>(options.offset), options.path);
+}
 
 int main(int argc, char** argv) {
     // Only as the first word: after the path every unknown switch is ignored.
@@ -233,8 +254,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     player_options options;
-    if (!parse_player_options(argc, argv, &options)) return -1;
-    if (!open_movie_file(options.path)) return -1;
+    if (!parse_player_options(argc, argv, &options)) {
+        fputs(USAGE_LINE, stderr);
+        return -1;
+    }
+    if (!open_movie_file(options.path)) {
+        fprintf(stderr, "reelplay: cannot open %s: %s\n", options.path, strerror(errno));
+        return -1;
+    }
     if (options.scale_refused) {
         if (options.scale_text)
             fprintf(stderr, "reelplay: \"-scale %s\" is not a factor from 1 to %d; playing at 1\n",
@@ -251,6 +278,7 @@ int main(int argc, char** argv) {
 
     if (open_movie(options) == kind_none) {
         unbind_library();
+        report_nothing_playable(options);
         return -1;
     }
 
@@ -263,6 +291,7 @@ int main(int argc, char** argv) {
     request.userdata = nullptr;
 
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) != 0) {
+        fprintf(stderr, "reelplay: cannot start SDL: %s\n", SDL_GetError());
         fclose(movie_file);
         unbind_library();
         return -1;
@@ -289,6 +318,9 @@ int main(int argc, char** argv) {
         picture_surface = SDL_CreateRGBSurface(0, w, h, 16, screen->format->Rmask,
                                                screen->format->Gmask, screen->format->Bmask, 0);
     if (!screen || !frame_surface || !picture_surface) {
+        fprintf(stderr, "reelplay: %s: %s\n",
+                screen ? "cannot make the picture's surfaces" : "cannot open a window",
+                SDL_GetError());
         fclose(movie_file);
         unbind_library();
         SDL_Quit();
