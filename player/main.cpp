@@ -215,16 +215,15 @@ static void unbind_library() {
 // Also the one line of a start without FILE.
 #define USAGE_LINE "usage: reelplay FILE [-i] [-offset N] [-scale N]\n"
 static const char usage_text[] =
-    USAGE_LINE
-    "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
-    "movie file or a game archive, in one window, paced by its sound.\n"
-    "  -i          draw the picture at twice its size with every other row dark\n"
-    "  -offset N   the movie's byte offset inside FILE\n"
-    "  -scale N    a window N times the size (1 to 4), each pixel an N x N block\n"
-    "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Esc leave fullscreen\n"
-    "or end; Q end.\n"
-    "  --help      show this text\n"
-    "  --version   show the version\n";
+    USAGE_LINE "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
+               "movie file or a game archive, in one window, paced by its sound.\n"
+               "  -i          draw the picture at twice its size with every other row dark\n"
+               "  -offset N   the movie's byte offset inside FILE\n"
+               "  -scale N    a window N times the size (1 to 4), each pixel an N x N block\n"
+               "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Esc leave fullscreen\n"
+               "or end; Q end.\n"
+               "  --help      show this text\n"
+               "  --version   show the version\n";
 
 // Nothing starts at the offset. A game archive opened without one is
 // pointed at the tool that lists its movies.
