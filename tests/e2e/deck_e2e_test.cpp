@@ -232,6 +232,42 @@ TEST(DeckEndToEnd, PlayStartsTheRealPlayerBesideTheLauncher) {
     if (player > 0) kill(player, SIGKILL);
 }
 
+TEST(DeckEndToEnd, APlayerThatCannotStartIsReapedAndReportedInAMessageBox) {
+    SKIP_WITHOUT_X_TOOLS();
+    x_session x;
+    // The real player, beside the launcher, finds no such sound system.
+    x.program_env = {"SDL_AUDIODRIVER=none such"};
+    std::string dir = scratch_dir("deck failed player");
+    std::vector<int32_t> movies;
+    std::string archive = write_archive(dir + "/MOVIES.TRE", &movies);
+    pid_t deck = -1;
+    std::string window;
+    ASSERT_TRUE(x.launch({archive}, dir, caption_pattern, &deck, &window));
+    window_size size = geometry(x, window);
+    click(x, window, size, play_button[0], play_button[1], play_button[2], play_button[3]);
+    std::string box = x.find_window("^Error$", deck);
+    ASSERT_FALSE(box.empty());
+    // Reaped before the box shows: no zombie left behind.
+    EXPECT_EQ(child_named(deck, "reelplay"), -1);
+    // Its line also reached the launcher's own standard error.
+    std::ifstream in(dir + "/reeldeck.err");
+    std::string errors((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(errors.find("reelplay: cannot start SDL: "), std::string::npos) << errors;
+
+    std::filesystem::create_directories(build_path("test-artifacts"));
+    x.run({"import", "-window", box, build_path("test-artifacts/reeldeck_player_failed.png")});
+    x.run({"xdotool", "windowfocus", "--sync", box});
+    keys(x, {"Return"});
+    EXPECT_TRUE(eventually([&] {
+        return x.run({"xdotool", "search", "--onlyvisible", "--name", "^Error$"}) == "";
+    }));
+    x.run({"xdotool", "windowfocus", window});
+    keys(x, {"Escape"});
+    int status = -1;
+    ASSERT_TRUE(ended(deck, 30, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST(DeckEndToEnd, UnreadableArchiveShowsErrorThenWarningAndEnterCloses) {
     SKIP_WITHOUT_X_TOOLS();
     x_session x;
