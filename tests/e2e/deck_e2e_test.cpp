@@ -209,18 +209,35 @@ pid_t child_named(pid_t parent, const std::string& name) {
     return -1;
 }
 
+// reeldeck on a demo archive in dir, where no player of its own lies (the
+// real one beside the launcher starts, as from a desktop menu), with Play
+// pressed once.
+void play_first_movie(x_session& x, const std::string& dir, std::vector<int32_t>* movies,
+                      std::string* archive, pid_t* deck, std::string* window) {
+    *archive = write_archive(dir + "/MOVIES.TRE", movies);
+    ASSERT_TRUE(x.launch({*archive}, dir, caption_pattern, deck, window));
+    window_size size = geometry(x, *window);
+    click(x, *window, size, play_button[0], play_button[1], play_button[2], play_button[3]);
+}
+
+// Escape in the dialog ends reeldeck with status 0.
+void close_by_escape(x_session& x, const std::string& window, pid_t deck) {
+    x.run({"xdotool", "windowfocus", window});
+    keys(x, {"Escape"});
+    int status = -1;
+    ASSERT_TRUE(ended(deck, 30, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST(DeckEndToEnd, PlayStartsTheRealPlayerBesideTheLauncher) {
     SKIP_WITHOUT_X_TOOLS();
     x_session x;
-    // No player in the current directory, as when started from a desktop menu.
     std::string dir = scratch_dir("deck real player");
     std::vector<int32_t> movies;
-    std::string archive = write_archive(dir + "/MOVIES.TRE", &movies);
+    std::string archive;
     pid_t deck = -1;
     std::string window;
-    ASSERT_TRUE(x.launch({archive}, dir, caption_pattern, &deck, &window));
-    window_size size = geometry(x, window);
-    click(x, window, size, play_button[0], play_button[1], play_button[2], play_button[3]);
+    ASSERT_NO_FATAL_FAILURE(play_first_movie(x, dir, &movies, &archive, &deck, &window));
     // Seen running, or already ended: the launcher does not wait for it.
     pid_t player = -1;
     EXPECT_TRUE(eventually([&] { return (player = child_named(deck, "reelplay")) > 0; }));
@@ -232,11 +249,7 @@ TEST(DeckEndToEnd, PlayStartsTheRealPlayerBesideTheLauncher) {
         EXPECT_EQ(words, expected);
     }
 
-    x.run({"xdotool", "windowfocus", window});
-    keys(x, {"Escape"});
-    int status = -1;
-    ASSERT_TRUE(ended(deck, 30, &status));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close_by_escape(x, window, deck);
     // Only while the number is still the player's: once it has ended, the
     // number may already be another process's.
     if (player > 0 && process_name(player) == "reelplay") kill(player, SIGKILL);
@@ -249,12 +262,10 @@ TEST(DeckEndToEnd, APlayerThatCannotStartIsReapedAndReportedInAMessageBox) {
     x.program_env = {"SDL_AUDIODRIVER=none such"};
     std::string dir = scratch_dir("deck failed player");
     std::vector<int32_t> movies;
-    std::string archive = write_archive(dir + "/MOVIES.TRE", &movies);
+    std::string archive;
     pid_t deck = -1;
     std::string window;
-    ASSERT_TRUE(x.launch({archive}, dir, caption_pattern, &deck, &window));
-    window_size size = geometry(x, window);
-    click(x, window, size, play_button[0], play_button[1], play_button[2], play_button[3]);
+    ASSERT_NO_FATAL_FAILURE(play_first_movie(x, dir, &movies, &archive, &deck, &window));
     std::string box = x.find_window("^Error$", deck);
     ASSERT_FALSE(box.empty());
     // Reaped before the box shows: no zombie left behind.
@@ -271,11 +282,7 @@ TEST(DeckEndToEnd, APlayerThatCannotStartIsReapedAndReportedInAMessageBox) {
     EXPECT_TRUE(eventually([&] {
         return x.run({"xdotool", "search", "--onlyvisible", "--name", "^Error$"}) == "";
     }));
-    x.run({"xdotool", "windowfocus", window});
-    keys(x, {"Escape"});
-    int status = -1;
-    ASSERT_TRUE(ended(deck, 30, &status));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close_by_escape(x, window, deck);
 }
 
 TEST(DeckEndToEnd, UnreadableArchiveShowsErrorThenWarningAndEnterCloses) {
