@@ -212,18 +212,17 @@ static void unbind_library() {
     DrawFrameXD = nullptr;
 }
 
-// Also the one line of a start without FILE.
-#define USAGE_LINE "usage: reelplay FILE [-i] [-offset N] [-scale N]\n"
 static const char usage_text[] =
-    USAGE_LINE "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
-               "movie file or a game archive, in one window, paced by its sound.\n"
-               "  -i          draw the picture at twice its size with every other row dark\n"
-               "  -offset N   the movie's byte offset inside FILE\n"
-               "  -scale N    a window N times the size (1 to 4), each pixel an N x N block\n"
-               "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Esc leave fullscreen\n"
-               "or end; Q end.\n"
-               "  --help      show this text\n"
-               "  --version   show the version\n";
+    "usage: reelplay FILE [-i] [-offset N] [-scale N]\n"
+    "Plays the movie that starts at byte offset N (0 when not given) of FILE, a\n"
+    "movie file or a game archive, in one window, paced by its sound.\n"
+    "  -i          draw the picture at twice its size with every other row dark\n"
+    "  -offset N   the movie's byte offset inside FILE\n"
+    "  -scale N    a window N times the size (1 to 4), each pixel an N x N block\n"
+    "Keys: F11, F or Alt+Enter fullscreen; Space or P pause; Esc leave fullscreen\n"
+    "or end; Q end.\n"
+    "  --help      show this text\n"
+    "  --version   show the version\n";
 
 // Nothing starts at the offset. A game archive opened without one is
 // pointed at the tool that lists its movies.
@@ -232,9 +231,9 @@ static void report_nothing_playable(const player_options& options) {
         scan_archive(options.path, scan_sink{});
         if (movie_count > 0) {
             fprintf(stderr,
-                    "reelplay: %s is a game archive of %d movies; choose one with -offset N "
+                    "reelplay: %s is a game archive of %d movie%s; choose one with -offset N "
                     "(reelrip --list %s lists them)\n",
-                    options.path, int(movie_count), options.path);
+                    options.path, int(movie_count), movie_count == 1 ? "" : "s", options.path);
             return;
         }
     }
@@ -254,7 +253,8 @@ int main(int argc, char** argv) {
     }
     player_options options;
     if (!parse_player_options(argc, argv, &options)) {
-        fputs(USAGE_LINE, stderr);
+        // Its first line alone: a start without FILE says one line.
+        fwrite(usage_text, 1, size_t(strchr(usage_text, '\n') + 1 - usage_text), stderr);
         return -1;
     }
     if (!open_movie_file(options.path)) {
