@@ -32,6 +32,8 @@ const deck_about deck_about_box = {
 
 std::string player_path;
 std::string chosen_path;
+// The movie list's lines, to name a movie whose player failed.
+static std::vector<std::string> movie_lines;
 
 std::string find_player_path(const std::string& current_dir, const std::string& own_dir,
                              bool (*is_program)(const std::string& path)) {
@@ -95,6 +97,7 @@ void deck_start(const deck_ui& ui, const std::string& player) {
 static void sink_line(void* context, const char* text) {
     const deck_ui& ui = *static_cast<const deck_ui*>(context);
     ui.add_line(ui.context, id_movie_list, text);
+    movie_lines.push_back(text);
 }
 
 // Every message of the launcher carries the error icon, warnings included.
@@ -107,6 +110,7 @@ void deck_open_path(const deck_ui& ui, const std::string& path) {
     movie_count = 0;
     while (ui.delete_line(ui.context, id_movie_list, 0)) {
     }
+    movie_lines.clear();
     std::error_code error;
     std::filesystem::path whole = std::filesystem::absolute(path, error);
     chosen_path = error ? path : whole.string();
@@ -131,8 +135,24 @@ void deck_play(const deck_ui& ui) {
     if (line >= movie_count || line >= movie_list_capacity) return;
     int zoom = ui.selected_line(ui.context, id_zoom_list);
     std::vector<std::string> args = player_arguments(chosen_path, zoom, movie_offsets[line]);
-    if (!ui.start_program(ui.context, player_path, args))
+    std::string movie = size_t(line) < movie_lines.size() ? movie_lines[size_t(line)] : "";
+    if (!ui.start_program(ui.context, player_path, args, movie))
         ui.message(ui.context, "Cannot start the player", "Error", icon_error);
+}
+
+void deck_player_ended(const deck_ui& ui, const player_end& end) {
+    if (end.exit_status == 0 && end.signal == 0) return;
+    std::string text = "The player could not play " + end.label + ": ";
+    std::string ending = end.signal ? "ended by signal " + std::to_string(end.signal) + ", " +
+                                          signal_name(end.signal)
+                                    : "exit status " + std::to_string(end.exit_status);
+    if (end.last_line.empty())
+        text += "it wrote nothing (" + ending + ")";
+    else if (end.signal)
+        text += end.last_line + " (" + ending + ")";
+    else
+        text += end.last_line;
+    ui.message(ui.context, text.c_str(), "Error", icon_error);
 }
 
 std::string rip_file_name(const std::string& archive, int line) {

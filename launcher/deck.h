@@ -2,6 +2,8 @@
 // Free of any toolkit; the dialog layer reaches it through deck_ui.
 #pragma once
 
+#include "platform/process.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -111,9 +113,11 @@ struct deck_ui {
     void (*message)(void* context, const char* text, const char* caption, deck_icon icon);
     // false when the user cancels
     bool (*choose_file)(void* context, const deck_open_request& request, std::string* path);
-    // args[0] is the program's name; false when the process could not start
+    // args[0] is the program's name; movie is the movie list's line it
+    // plays, for what is said of it later. False when the process could not
+    // start.
     bool (*start_program)(void* context, const std::string& program,
-                          const std::vector<std::string>& args);
+                          const std::vector<std::string>& args, const std::string& movie);
     void (*show_about)(void* context, const deck_about& about);
     void* context;
     // false when the user cancels; filter is the line of the file type chosen
@@ -149,6 +153,10 @@ void deck_open(const deck_ui& ui);
 // As if path had been chosen in the open dialog; relative paths are made whole.
 void deck_open_path(const deck_ui& ui, const std::string& path);
 void deck_play(const deck_ui& ui);
+// A player has ended (its label is the movie's line): one that failed or
+// was killed is reported in a message box; one that ended normally, or that
+// the user closed, is not.
+void deck_player_ended(const deck_ui& ui, const player_end& end);
 // "Rip to ???": the selected movie (line 0 when none) as a WebM file, or
 // exactly as a Matroska file when that type is chosen or the name ends in
 // ".mkv".

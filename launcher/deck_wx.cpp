@@ -8,17 +8,22 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
+#include <wx/evtloop.h>
+#include <wx/evtloopsrc.h>
 #include <wx/filedlg.h>
 #include <wx/generic/aboutdlgg.h>
 #include <wx/iconbndl.h>
 #include <wx/image.h>
 #include <wx/listbox.h>
+#include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/progdlg.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
+#include <algorithm>
+#include <map>
 #include <thread>
 
 #include <cstdio>
@@ -53,6 +58,16 @@ wxIcon reel_icon(int size) {
     return icon;
 }
 
+class deck_dialog;
+
+// Wakes the dialog when a player writes on its standard error or ends.
+struct player_watch : wxEventLoopSourceHandler {
+    deck_dialog* dialog = nullptr;
+    void OnReadWaiting() override;
+    void OnWriteWaiting() override {}
+    void OnExceptionWaiting() override { OnReadWaiting(); }
+};
+
 class deck_dialog : public wxDialog {
   public:
     deck_dialog() {
@@ -74,14 +89,47 @@ class deck_dialog : public wxDialog {
               choose_file, start,       show_about,    this};
         ui.choose_save_file = choose_save_file;
         ui.run_export = run_export;
+        watch.dialog = this;
         Bind(wxEVT_BUTTON, &deck_dialog::on_button, this);
         Bind(wxEVT_CHAR_HOOK, &deck_dialog::on_key, this);
         deck_start(ui, find_player_path(current_directory(), own_directory(), is_program));
     }
 
+    ~deck_dialog() override {
+        for (auto& [fd, source] : sources) delete source;
+    }
+
     deck_ui ui;
 
+    // Reaps the players that ended, then reports the failed ones. The
+    // watched descriptors are brought up to date first, before a message
+    // box runs an event loop of its own.
+    void players_changed() {
+        std::vector<player_end> ends = collect_players();
+        watch_players();
+        for (const player_end& end : ends) deck_player_ended(ui, end);
+    }
+
   private:
+    player_watch watch;
+    std::map<int, wxEventLoopSource*> sources;
+
+    void watch_players() {
+        std::vector<int> fds = player_watch_fds();
+        for (auto it = sources.begin(); it != sources.end();) {
+            if (std::find(fds.begin(), fds.end(), it->first) == fds.end()) {
+                delete it->second;
+                it = sources.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (int fd : fds)
+            if (!sources.count(fd))
+                sources[fd] = wxEventLoopBase::AddSourceForFD(
+                    fd, &watch, wxEVENT_SOURCE_INPUT | wxEVENT_SOURCE_EXCEPTION);
+    }
+
     void add_control(const deck_control& c) {
         wxPoint at = ConvertDialogToPixels(wxPoint(c.x, c.y));
         wxSize size = ConvertDialogToPixels(wxSize(c.width, c.height));
@@ -178,8 +226,11 @@ class deck_dialog : public wxDialog {
         }
         worker.join();
     }
-    static bool start(void*, const std::string& program, const std::vector<std::string>& args) {
-        return start_program(program, args);
+    static bool start(void* context, const std::string& program,
+                      const std::vector<std::string>& args, const std::string& movie) {
+        bool started = start_program(program, args, movie);
+        of(context).watch_players();
+        return started;
     }
 
     // The licence line stands in the box itself, where the toolkit puts the
@@ -221,12 +272,19 @@ class deck_dialog : public wxDialog {
     }
 };
 
+void player_watch::OnReadWaiting() {
+    dialog->players_changed();
+}
+
 } // namespace
 
 class deck_app : public wxApp {
   public:
     // The toolkit's own option parser would refuse the file argument.
-    bool OnInit() override { return true; }
+    bool OnInit() override {
+        wxLog::EnableLogging(true);
+        return true;
+    }
 
     int OnRun() override {
         deck_dialog dialog;
@@ -257,5 +315,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     wxApp::SetInstance(new deck_app);
-    return wxEntry(argc, argv);
+    // Without a display the toolkit's start fails; its own report of that
+    // would need the display it lacks. It is kept quiet until the start has
+    // gone well, and this line says it instead.
+    wxLog::EnableLogging(false);
+    if (wxEntry(argc, argv) == -1) {
+        fputs("reeldeck: cannot open the display\n", stderr);
+        return 1;
+    }
+    return 0;
 }

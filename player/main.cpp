@@ -6,12 +6,14 @@
 #include "platform/library.h"
 #include "playback.h"
 #include "scale.h"
+#include "scanner.h"
 #include "screenshot.h"
 #include "sdl_common.h"
 #include "seek.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -445,6 +447,23 @@ static const char usage_text[] =
     "  --help      show this text\n"
     "  --version   show the version\n";
 
+// Nothing starts at the offset. A game archive opened without one is
+// pointed at the tool that lists its movies.
+static void report_nothing_playable(const player_options& options) {
+    if (!options.offset_given && names_an_archive(options.path)) {
+        scan_archive(options.path, scan_sink{});
+        if (movie_count > 0) {
+            fprintf(stderr,
+                    "reelplay: %s is a game archive of %d movie%s; choose one with -offset N "
+                    "(reelrip --list %s lists them)\n",
+                    options.path, int(movie_count), movie_count == 1 ? "" : "s", options.path);
+            return;
+        }
+    }
+    fprintf(stderr, "reelplay: nothing playable at offset %lld of %s\n",
+            static_cast<long long>(options.offset), options.path);
+}
+
 int main(int argc, char** argv) {
     // Only as the first word: after the path every unknown switch is ignored.
     if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
@@ -456,8 +475,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     player_options options;
-    if (!parse_player_options(argc, argv, &options)) return -1;
-    if (!open_movie_file(options.path)) return -1;
+    if (!parse_player_options(argc, argv, &options)) {
+        // Its first line alone: a start without FILE says one line.
+        fwrite(usage_text, 1, size_t(strchr(usage_text, '\n') + 1 - usage_text), stderr);
+        return -1;
+    }
+    if (!open_movie_file(options.path)) {
+        fprintf(stderr, "reelplay: cannot open %s: %s\n", options.path, strerror(errno));
+        return -1;
+    }
     if (options.scale_refused) {
         if (options.scale_text)
             fprintf(stderr, "reelplay: \"-scale %s\" is not a factor from 1 to %d; playing at 1\n",
@@ -484,6 +510,7 @@ int main(int argc, char** argv) {
 
     if (open_movie(options) == kind_none) {
         unbind_library();
+        report_nothing_playable(options);
         return -1;
     }
     begin_seeking(fopen(options.path, "rb"));
@@ -491,6 +518,7 @@ int main(int argc, char** argv) {
     SDL_AudioSpec request = movie_sound_request(1008, audio_callback);
 
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) != 0) {
+        fprintf(stderr, "reelplay: cannot start SDL: %s\n", SDL_GetError());
         fclose(movie_file);
         unbind_library();
         return -1;
@@ -518,6 +546,9 @@ int main(int argc, char** argv) {
         picture_surface = SDL_CreateRGBSurface(0, w, h, 16, screen->format->Rmask,
                                                screen->format->Gmask, screen->format->Bmask, 0);
     if (!screen || !frame_surface || !picture_surface) {
+        fprintf(stderr, "reelplay: %s: %s\n",
+                screen ? "cannot make the picture's surfaces" : "cannot open a window",
+                SDL_GetError());
         fclose(movie_file);
         unbind_library();
         SDL_Quit();

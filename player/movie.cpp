@@ -5,8 +5,10 @@
 #include "formats/kinds.h"
 #include "seek.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 FILE* movie_file;
 int32_t file_size;
@@ -154,6 +156,15 @@ bool parse_player_options(int argc, char** argv, player_options* options) {
 bool open_movie_file(const char* path) {
     movie_file = fopen(path, "rb");
     if (!movie_file) return false;
+    // A folder opens for reading here; only its reads fail, and that would
+    // pass for a file with nothing playable in it.
+    struct stat info;
+    if (fstat(fileno(movie_file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        fclose(movie_file);
+        movie_file = nullptr;
+        errno = EISDIR;
+        return false;
+    }
     fseek(movie_file, 0, SEEK_END);
     long size = ftell(movie_file);
     fseek(movie_file, 0, SEEK_SET);

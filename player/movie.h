@@ -141,7 +141,8 @@ struct player_options {
 constexpr int32_t max_window_scale = 4;
 bool parse_player_options(int argc, char** argv, player_options* options);
 
-// Opens path into movie_file and records file_size; false when it cannot.
+// Opens path into movie_file and records file_size; false when it cannot,
+// with errno telling why (EISDIR for a folder).
 bool open_movie_file(const char* path);
 
 // Everything start-up does before SDL: open, switches, probe, doubling.

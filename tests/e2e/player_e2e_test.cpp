@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -111,12 +112,51 @@ TEST(PlayerEndToEnd, JunkAtTheOffsetExitsWithMinusOneAndNoWindow) {
     program_result r = run_program("reelplay", {path}, 20);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.exit_status, 255);
-    EXPECT_EQ(r.error_output, "");
+    EXPECT_EQ(r.error_output, "reelplay: nothing playable at offset 0 of " + path + "\n");
 }
 
 TEST(PlayerEndToEnd, MissingFileOrPathExitsWithMinusOne) {
     EXPECT_EQ(run_program("reelplay", {"/nonexistent/movie.tre"}, 20).exit_status, 255);
     EXPECT_EQ(run_program("reelplay", {}, 20).exit_status, 255);
+}
+
+TEST(PlayerEndToEnd, EveryStopWithoutPlayingSaysWhyInOneLine) {
+    std::string dir = scratch_dir("stops");
+    std::string movie = dir + "/movie.form";
+    ASSERT_TRUE(write_file(movie, tone_movie(3, 100)));
+    std::vector<int32_t> offsets;
+    std::string archive = dir + "/Movies.tre";
+    ASSERT_TRUE(
+        write_file(archive, write_xtre_archive({{"", tone_movie(3, 100)}, {"", tone_movie(3, 100)}},
+                                               &offsets)));
+    struct stop {
+        std::vector<std::string> args, environment;
+        std::string line; // the whole line, or its start before SDL's own words
+    };
+    const stop stops[] = {
+        {{}, {}, "usage: reelplay FILE [-i] [-offset N] [-scale N] [-start T]\n"},
+        {{dir + "/none.tgv"},
+         {},
+         "reelplay: cannot open " + dir + "/none.tgv: No such file or directory\n"},
+        {{dir}, {}, "reelplay: cannot open " + dir + ": Is a directory\n"},
+        {{archive, "-i"},
+         {},
+         "reelplay: " + archive + " is a game archive of 2 movies; choose one with -offset N " +
+             "(reelrip --list " + archive + " lists them)\n"},
+        {{archive, "-offset", "3"},
+         {},
+         "reelplay: nothing playable at offset 3 of " + archive + "\n"},
+        {{movie}, {"SDL_AUDIODRIVER=none such"}, "reelplay: cannot start SDL: "},
+        {{movie}, {"SDL_DISKAUDIOFILE=" + dir + "/none/sound.raw"}, "Couldn't open audio: "},
+    };
+    for (const stop& s : stops) {
+        SCOPED_TRACE(s.line);
+        program_result r = run_program("reelplay", s.args, 20, -1, s.environment);
+        EXPECT_EQ(r.exit_status, 255);
+        EXPECT_EQ(r.error_output.substr(0, s.line.size()), s.line);
+        EXPECT_EQ(std::count(r.error_output.begin(), r.error_output.end(), '\n'), 1)
+            << r.error_output;
+    }
 }
 
 TEST(PlayerEndToEnd, NegativeOffsetIsNothingPlayable) {

@@ -82,7 +82,7 @@ struct player_screen {
         dir = scratch_dir(name);
         x.screen = "1366x768x24";
         for (int attempt = 0; attempt < 3; ++attempt) {
-            if (!x.start(attempt)) {
+            if (!x.start()) {
                 x.stop();
                 continue;
             }

@@ -25,7 +25,8 @@ std::string scratch_dir(const std::string& name) {
 }
 
 program_result run_program(const std::string& program, const std::vector<std::string>& args,
-                           double time_limit, double interrupt_after) {
+                           double time_limit, double interrupt_after,
+                           const std::vector<std::string>& environment) {
     program_result result;
     std::string exe = build_path(program);
     std::vector<std::string> env_strings = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=disk",
@@ -35,6 +36,11 @@ program_result run_program(const std::string& program, const std::vector<std::st
         std::string s = *e;
         if (s.rfind("SDL_", 0) == 0 || s.rfind("ASAN_OPTIONS=", 0) == 0) continue;
         env_strings.push_back(s);
+    }
+    for (const std::string& v : environment) {
+        std::string name = v.substr(0, v.find('=') + 1);
+        std::erase_if(env_strings, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
+        env_strings.push_back(v);
     }
     std::vector<char*> envp;
     for (auto& s : env_strings) envp.push_back(s.data());

@@ -14,9 +14,11 @@ struct program_result {
 
 // Starts REEL_BUILD_DIR/program with args. SDL gets the dummy video driver
 // and the disk audio driver writing to /dev/null. When interrupt_after is
-// non-negative, SIGINT is sent after that many seconds.
+// non-negative, SIGINT is sent after that many seconds. Each "NAME=value" of
+// environment replaces that variable.
 program_result run_program(const std::string& program, const std::vector<std::string>& args,
-                           double time_limit = 60, double interrupt_after = -1);
+                           double time_limit = 60, double interrupt_after = -1,
+                           const std::vector<std::string>& environment = {});
 
 std::string build_path(const std::string& name);
 // A fresh directory under the build tree for one test's files.

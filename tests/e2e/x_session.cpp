@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -87,7 +90,7 @@ std::string x_session::run(const std::vector<std::string>& words) {
     return out;
 }
 
-bool x_session::start(int attempt) {
+bool x_session::start() {
     env.clear();
     for (char** e = environ; *e; ++e) {
         std::string s = *e;
@@ -104,24 +107,33 @@ bool x_session::start(int attempt) {
     std::string home = build_path("test-scratch/deck-xdg");
     for (const char* v : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
         env.push_back(std::string(v) + "=" + home + "/" + v);
-    int number = 1000 + int(getpid() % 8000) * 4 + attempt;
-    while (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
-           std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))
-        number += 32000;
-    display = ":" + std::to_string(number);
+    for (const std::string& v : program_env) {
+        size_t equals = v.find('=');
+        set_env(v.substr(0, equals), v.substr(equals + 1));
+    }
+    int number_pipe[2];
+    if (pipe2(number_pipe, O_CLOEXEC) != 0) return false;
+    // No reset when the last client leaves: the probes come and go before
+    // the program under test connects.
+    server =
+        spawn({"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
+              "", number_pipe[1]);
+    close(number_pipe[1]);
+    std::string number;
+    pollfd ready = {number_pipe[0], POLLIN, 0};
+    char c = 0;
+    while (server > 0 && number.find('\n') == std::string::npos &&
+           poll(&ready, 1, 60 * 1000) == 1 && read(number_pipe[0], &c, 1) == 1)
+        number += c;
+    close(number_pipe[0]);
+    while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
+    if (number.empty()) {
+        stop();
+        return false;
+    }
+    display = ":" + number;
     env.push_back("DISPLAY=" + display);
-    server = spawn({"Xvfb", display, "-screen", "0", screen, "-nolisten", "tcp"});
-    if (server <= 0) return false;
-    return eventually(
-               [&] {
-                   if (waitpid(server, nullptr, WNOHANG) == server) {
-                       server = -1;
-                       return true;
-                   }
-                   return !run({"xdotool", "getdisplaygeometry"}).empty();
-               },
-               30) &&
-           server > 0;
+    return true;
 }
 
 std::string x_session::find_window(const std::string& name_pattern, pid_t owner) {
@@ -138,16 +150,27 @@ bool x_session::launch(const std::vector<std::string>& args, const std::string& 
                        const std::string& first_window, pid_t* deck, std::string* window) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         stop();
-        if (!start(attempt)) continue;
+        if (!start()) continue;
         std::vector<std::string> words = {build_path("reeldeck")};
         words.insert(words.end(), args.begin(), args.end());
-        *deck = spawn(words, dir, -1, dir + "/reeldeck.err");
+        std::string errors = dir + "/reeldeck.err";
+        *deck = spawn(words, dir, -1, errors);
         if (*deck <= 0) return false;
         *window = find_window(first_window, *deck);
         if (!window->empty()) return true;
-        fprintf(stderr, "reeldeck did not come up on %s; again on a new server\n", display.c_str());
         kill(*deck, SIGKILL);
         waitpid(*deck, nullptr, 0);
+        std::string kept = build_path("test-artifacts/reeldeck-did-not-come-up-" +
+                                      std::filesystem::path(dir).filename().string() + "-" +
+                                      std::to_string(attempt) + ".err");
+        std::filesystem::create_directories(build_path("test-artifacts"));
+        std::error_code ignored;
+        std::filesystem::copy_file(errors, kept, std::filesystem::copy_options::overwrite_existing,
+                                   ignored);
+        std::ifstream in(errors);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        fprintf(stderr, "reeldeck did not come up on %s; again on a new server. It wrote:\n%s\n",
+                display.c_str(), text.c_str());
     }
     return false;
 }

@@ -23,6 +23,8 @@ struct x_session {
     std::string display;
     std::string screen = "1024x768x24";
     std::vector<std::string> env;
+    // "NAME=value" for every program started here, over the defaults.
+    std::vector<std::string> program_env;
 
     ~x_session() { stop(); }
     void stop();
@@ -36,18 +38,19 @@ struct x_session {
     // Runs a tool to its end and gives its standard output.
     std::string run(const std::vector<std::string>& words);
 
-    // Starts a server on a display number of this process's own, far from
-    // the low numbers a desktop or another test run may hold, and takes it as
-    // ready once it answers while our server is still alive (a server that
-    // could not take the display must not be mistaken for someone else's).
-    bool start(int attempt);
+    // Starts a server on a display number that the server picks itself
+    // among those it can take, and returns once it has told us the number,
+    // which it does when it accepts connections. Choosing the number here
+    // could pick one that another server holds where our lock-file checks
+    // cannot see it, and our probes would then talk to that one.
+    bool start();
 
     // Empty when no such window shows, or when owner (if given) ends first.
     std::string find_window(const std::string& name_pattern, pid_t owner = -1);
 
-    // Starts reeldeck on a fresh X server and waits for its first window. On
-    // a busy machine GTK now and then fails to open a display that has just
-    // come up; that start is repeated on a new server.
+    // Starts reeldeck on a fresh X server and waits for its first window.
+    // A start that fails is repeated on a new server; what reeldeck wrote on
+    // standard error is kept in test-artifacts and shown in the test's log.
     bool launch(const std::vector<std::string>& args, const std::string& dir,
                 const std::string& first_window, pid_t* deck, std::string* window);
 };

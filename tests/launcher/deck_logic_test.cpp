@@ -22,6 +22,7 @@ struct shown_message {
 struct started_program {
     std::string program;
     std::vector<std::string> args;
+    std::string movie;
 };
 
 // A dialog that only remembers what the launcher did to it.
@@ -71,9 +72,9 @@ struct fake_dialog {
             return true;
         };
         u.start_program = [](void* c, const std::string& program,
-                             const std::vector<std::string>& args) {
+                             const std::vector<std::string>& args, const std::string& movie) {
             fake_dialog& d = of(c);
-            d.starts.push_back({program, args});
+            d.starts.push_back({program, args, movie});
             return d.start_succeeds;
         };
         u.show_about = [](void* c, const deck_about& about) { of(c).abouts.push_back(&about); };
@@ -221,6 +222,38 @@ TEST_F(DeckLogic, ArchiveLinesAndPlayOfEachLine) {
     ASSERT_EQ(dialog.starts.size(), 2u);
     std::vector<std::string> expected = {player_name, path, "-offset", std::to_string(movies[2])};
     EXPECT_EQ(dialog.starts[1].args, expected);
+    EXPECT_EQ(dialog.starts[1].movie, dialog.lines[id_movie_list][2]);
+}
+
+TEST_F(DeckLogic, OnlyAPlayerThatFailedOrWasKilledIsReported) {
+    struct ending {
+        player_end end;
+        std::string shown; // empty: no message
+    };
+    const std::string movie = "Movie 2 - offset 4096";
+    const ending endings[] = {
+        {{movie, 0, 0, ""}, ""},
+        {{movie, 0, 0, "CRITICAL: Writing to file [/dev/null]."}, ""},
+        {{movie, 255, 0, "reelplay: cannot start SDL: no audio"},
+         "The player could not play " + movie + ": reelplay: cannot start SDL: no audio"},
+        {{movie, 3, 0, ""},
+         "The player could not play " + movie + ": it wrote nothing (exit status 3)"},
+        {{movie, 0, 9, ""},
+         "The player could not play " + movie + ": it wrote nothing (ended by signal 9, Killed)"},
+        {{movie, 0, 11, "half a"},
+         "The player could not play " + movie +
+             ": half a (ended by signal 11, Segmentation fault)"},
+    };
+    for (const ending& e : endings) {
+        dialog.messages.clear();
+        deck_player_ended(ui, e.end);
+        if (e.shown.empty()) {
+            EXPECT_TRUE(dialog.messages.empty()) << e.end.last_line;
+        } else {
+            ASSERT_EQ(dialog.messages.size(), 1u);
+            EXPECT_EQ(dialog.messages[0], (shown_message{e.shown, "Error", icon_error}));
+        }
+    }
 }
 
 TEST_F(DeckLogic, SingleMovieFileIsLineZeroAtOffsetZero) {
