@@ -52,9 +52,6 @@ static char osd_message[512];
 // it, not the user's hand.
 static int pointer_x = -1, pointer_y = -1;
 
-// Read by the audio callback: tenths of full, and muted.
-static std::atomic<int32_t> volume_tenths{volume_full};
-static std::atomic<bool> muted;
 static bool volume_changed; // shown until the display next hides
 static bool osd_redraw;     // due in the next pass
 
@@ -209,31 +206,6 @@ static void show_slot(const FrameSlot* slot) {
     present_frame();
 }
 
-// Seeks from the slot being heard; the picture lands on screen, paused or not.
-static void seek_by(int64_t frames) {
-    int64_t from = slot_start_frame(slot_being_heard());
-    if (from < 0) return;
-    seek_to_frame(std::max<int64_t>(0, from + frames));
-    show_osd();
-}
-
-// A frame step pauses first, holding the sound as Space does.
-static void step(int32_t direction) {
-    if (!paused) {
-        paused = true;
-        hooks.hold_sound(true);
-    }
-    step_picture(direction);
-    show_osd();
-}
-
-static void change_volume(int32_t by) {
-    volume_tenths = std::clamp(volume_tenths + by, 0, volume_full);
-    muted = false;
-    volume_changed = true;
-    show_osd();
-}
-
 // The picture on screen at the movie's own size, as reelrip writes it: the
 // decoders' packed pixels with the palette in force on the surface.
 static void save_screenshot() {
@@ -270,56 +242,17 @@ static void save_screenshot() {
     show_osd(result.c_str() + result.rfind('/') + 1);
 }
 
-// The study keys: seeking, frame steps, volume and screenshots. "*" is a
-// shifted key on most keyboards: it is known by the character it types.
-static bool study_key(const SDL_keysym& key) {
-    if (key.unicode == '*') {
-        change_volume(1);
-        return true;
-    }
-    switch (key.sym) {
-    case SDLK_RIGHT:
-        seek_by(5 * movie_rate);
-        return true;
-    case SDLK_LEFT:
-        seek_by(-5 * movie_rate);
-        return true;
-    case SDLK_UP:
-        seek_by(60 * movie_rate);
-        return true;
-    case SDLK_DOWN:
-        seek_by(-60 * movie_rate);
-        return true;
-    case SDLK_HOME:
-        seek_to_frame(0);
-        show_osd();
-        return true;
-    case SDLK_PERIOD:
-        step(1);
-        return true;
-    case SDLK_COMMA:
-        step(-1);
-        return true;
-    case SDLK_9:
-    case SDLK_SLASH:
-    case SDLK_KP_DIVIDE:
-        change_volume(-1);
-        return true;
-    case SDLK_0:
-    case SDLK_ASTERISK:
-    case SDLK_KP_MULTIPLY:
-        change_volume(1);
-        return true;
-    case SDLK_m:
-        muted = !muted;
-        show_osd();
-        return true;
-    case SDLK_s:
+// The study keys, then what the window shows of them.
+static bool window_study_key(const SDL_keysym& key) {
+    study_result result = study_key(key);
+    if (result == study_none) return false;
+    if (result == study_screenshot) {
         save_screenshot();
         return true;
-    default:
-        return false;
     }
+    if (result == study_volume) volume_changed = true;
+    show_osd();
+    return true;
 }
 
 static void audio_callback(void*, Uint8* stream, int len) {
@@ -349,7 +282,7 @@ static player_command take_event() {
     case SDL_QUIT:
         return command_quit;
     case SDL_KEYDOWN: {
-        if (study_key(event.key.keysym)) return command_none;
+        if (window_study_key(event.key.keysym)) return command_none;
         player_command command = key_command(event.key.keysym, {fullscreen, toggle_fullscreen});
         if (command == command_pause) {
             // Drawn once the pause has taken hold (or let go), in the next pass.
@@ -378,7 +311,9 @@ static player_command take_event() {
     case SDL_MOUSEBUTTONDOWN:
         if (event.button.button == SDL_BUTTON_WHEELUP ||
             event.button.button == SDL_BUTTON_WHEELDOWN) {
-            seek_by(event.button.button == SDL_BUTTON_WHEELUP ? 5 * movie_rate : -5 * movie_rate);
+            if (seek_by(event.button.button == SDL_BUTTON_WHEELUP ? 5 * movie_rate
+                                                                  : -5 * movie_rate))
+                show_osd();
             break;
         }
         if (event.button.button != SDL_BUTTON_LEFT || !in_picture(event.button.x, event.button.y))

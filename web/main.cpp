@@ -5,6 +5,7 @@
 // becomes passes at animation frames, each asked for by what the desktop's
 // pass would wait for, and the page is told when a movie is over.
 #include "SDL.h"
+#include "controls.h"
 #include "movie.h"
 #include "pixels.h"
 #include "platform/library.h"
@@ -67,7 +68,9 @@ static void show_slot(const FrameSlot* slot) {
 
 static void audio_callback(void*, Uint8* stream, int len) {
     memset(stream, 0, size_t(len));
-    if (!sound_held) fill_audio(stream, len);
+    if (sound_held) return;
+    fill_audio(stream, len);
+    scale_samples(stream, len, muted ? 0 : int32_t(volume_tenths));
 }
 
 static void hold_sound(bool held) {
@@ -91,11 +94,13 @@ static player_command take_event() {
     if (stop_asked) return command_quit;
     // The pointer over the canvas queues events that nothing here uses: they
     // are passed over at once rather than one a pass, as the desktop does
-    // with motion. One key a pass; another may be waiting.
+    // with motion. One key a pass; another may be waiting. The study keys
+    // first, as in reelplay; there is no screenshot on the page.
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type != SDL_KEYDOWN) continue;
         request_pass();
+        if (study_key(event.key.keysym) != study_none) return command_none;
         return key_command(event.key.keysym, {page_fullscreen(), toggle_page_fullscreen});
     }
     return command_none;

@@ -87,12 +87,16 @@ async function pauseAfter(slots) {
   await page.keyboard.press(' ');
   await page.waitForFunction(() => window.playerModule._web_paused() === 1);
   const slot = await page.evaluate(() => window.playerModule._web_drawn_slot());
-  const pixels = await page.evaluate(() => {
+  return { slot, pixels: await canvasPixels() };
+}
+
+// The canvas's pixels (RGBA).
+function canvasPixels() {
+  return page.evaluate(() => {
     const canvas = document.getElementById('screen');
     const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
     return Array.from(data);
   });
-  return { slot, pixels };
 }
 
 // The RGBA pixels of a PNG file, decoded by the browser without any colour
@@ -162,12 +166,18 @@ test('an archive lists its movies as the launcher does', async () => {
   assert.deepEqual(shown, expected);
 });
 
-test('a paused 8-bit movie shows the rip\'s picture exactly; F fullscreen, Escape back to the list',
+test('a paused 8-bit movie shows the rip\'s pictures exactly, also after Right; F fullscreen, Escape back',
   async () => {
     await choose(demo);
     await play(0, '0');
     const { slot, pixels } = await pauseAfter(5);
-    assert.deepEqual(pixels, await pngPixels(frameFile(rip(64, false), slot)));
+    const dir = rip(64, false);
+    assert.deepEqual(pixels, await pngPixels(frameFile(dir, slot)));
+    // Right seeks 5 s on while paused, and draws the picture it lands on.
+    await page.keyboard.press('ArrowRight');
+    await page.waitForFunction((s) => window.playerModule._web_drawn_slot() > s, {}, slot);
+    const sought = await page.evaluate(() => window.playerModule._web_drawn_slot());
+    assert.deepEqual(await canvasPixels(), await pngPixels(frameFile(dir, sought)));
     // Fullscreen: the largest whole factor that fits, square pixels.
     await page.keyboard.press('f');
     await page.waitForFunction(() => document.fullscreenElement?.id === 'stage');
