@@ -35,8 +35,13 @@ const demo demos[] = {
     {"schl0", [] { return make_schl_demo_movie(0); }},
     {"schl1", [] { return make_schl_demo_movie(1); }},
     {"schl2", [] { return make_schl_demo_movie(2); }},
-    {"form_dithered", make_form_dithered_movie},
-    {"sead_dithered", make_sead_dithered_movie},
+    {"form_dithered", [] { return make_form_dithered_movie(); }},
+    {"sead_dithered", [] { return make_sead_dithered_movie(); }},
+    // Long enough for every lane to code whole segments.
+    {"form0_60s", [] { return make_form_demo_movie(0, 60); }},
+    {"sead_60s", [] { return make_sead_demo_movie(60); }},
+    {"schl1_60s", [] { return make_schl_demo_movie(1, 60); }},
+    {"sead_dithered_60s", [] { return make_sead_dithered_movie(60); }},
 };
 
 // CPU seconds of the whole process (all its threads): on a shared machine

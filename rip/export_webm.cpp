@@ -27,18 +27,20 @@ constexpr int64_t ns_per_ms = 1000000;
 // The exact file keeps every instant of the timeline: slots one sample
 // (45 us) apart keep their own times.
 constexpr int64_t exact_tick_ns = 10000;
-// WebM pictures are coded at the real-time deadline, speed 6 (see
-// open_picture_coder). Lossless pictures are coded at the good-quality
-// deadline, speed 5: on the demo movies about a third smaller than real-time
-// at speed 8, at half its speed. Noise-like pictures gain nothing from the
-// finer searches (the noise is coded as it is, in no fewer bytes), so after
-// an inter picture of more than noisy_bytes_per_pixel the next ones are coded
-// in real time at speed 8 until one is smaller again: a third faster there.
+// WebM pictures are coded at the real-time deadline, speed 6: about three
+// times faster than the good-quality one at its fastest (5) for a few percent
+// more bytes at the same quality. Lossless pictures are coded at the
+// good-quality deadline, speed 5: smooth pictures (under 0.1 bytes a pixel)
+// come out 20 to 40% smaller than in real time at speed 8, at a third of its
+// speed. Busy pictures gain little from the finer searches (the SCHl demo
+// movies 5% at 1.3 bytes a pixel, noise-like ones nothing), so after an inter
+// picture of more than noisy_bytes_per_pixel the next ones are coded in real
+// time at speed 8 until one is smaller again: three to four times faster.
 constexpr int webm_speed = 6;
 constexpr int exact_speed = 5;
-constexpr int noisy_speed = 8;
+constexpr int noisy_speed = 7;
 constexpr double webm_noisy_bytes_per_pixel = 0.2;
-constexpr double exact_noisy_bytes_per_pixel = 1.5;
+constexpr double exact_noisy_bytes_per_pixel = 0.5;
 
 // Fixed-point BT.601 studio-range coefficients (16 fractional bits).
 constexpr int32_t fix(double v) {
@@ -64,57 +66,72 @@ int64_t frame_ticks(int64_t sample_frame, int64_t tick_ns) {
     return (sample_frame * 1000000000 + per_tick / 2) / per_tick;
 }
 
-// A picture for the coding thread: an image of the ring with its time, or
-// (image -1) the end of the pictures, after which the encoder is flushed.
+// Pictures are coded in segments of segment_pictures, each starting with a
+// key picture, by up to one encoder per core (a lane): VP9 codes one picture
+// after another, and at these sizes its own threads leave a second core
+// mostly idle. A lane keeps a whole segment's images, so that the reading
+// thread fills the next lane's segment while this one codes; the lanes'
+// packets reach the file in segment order.
+constexpr int32_t segment_pictures = 75;
+constexpr int32_t most_lanes = 4;
+constexpr int32_t lane_images = segment_pictures + 2;
+// The images of all lanes together stay within this; larger pictures get
+// fewer lanes, at least one.
+constexpr double image_budget_bytes = 192.0 * 1024 * 1024;
+
+// A picture for a lane: an image of its ring with its time and segment, or
+// (image -1) the end, after which the lane's thread returns.
 struct picture_job {
     int32_t image = -1;
     int64_t start = 0;
     int64_t duration = 0;
+    int32_t segment = 0;
+    bool first = false; // of its segment: coded as a key picture
+    bool last = false;  // of its segment
 };
 
-// VP9 coding runs on a thread of its own, so that reading and decoding the
-// movie, the colour conversion and the sound go on beside it: on its own the
-// encoder keeps two cores only about two thirds busy.
-struct picture_coder {
+struct picture_lane {
     vpx_codec_ctx_t codec;
     bool open = false;
-    bool exact = false;
     bool noisy = false; // the last inter picture was noise-like
     int32_t applied_speed = 0;
     // The floor: the quality level in use, lowered and raised picture by
     // picture, never above top.
-    bool floor = false;
     int32_t level = webm_default_crf;
     int32_t top = webm_default_crf;
     int32_t applied_level = webm_default_crf;
     int32_t calm = 0; // pictures in a row well above the aim
-    // One image waiting for its duration, one being coded, one queued.
-    static constexpr int32_t ring = 3;
-    vpx_image_t images[ring];
-    int32_t images_made = 0;
-    // The reading thread's: the last picture handed out, coded once the next
-    // one tells its duration.
-    bool pending = false;
-    int32_t pending_image = -1;
-    int64_t pending_start = 0;
-    int32_t pictures = 0;
-
-    std::thread thread;
-    std::mutex lock; // guards what follows
-    std::condition_variable changed;
-    std::deque<picture_job> jobs;
+    vpx_image_t images[lane_images];
+    int32_t images_made = 0; // made as the reading thread first needs them
     std::vector<int32_t> free_images;
+    std::deque<picture_job> jobs;
+    std::thread thread;
+    // The lane thread's: one picture's packets, kept until its quality is known.
+    std::vector<uint8_t> held;
+    int64_t held_pts = 0;
+    bool held_key = false;
+};
+
+struct picture_coder {
+    bool exact = false;
+    bool floor = false;
+    int32_t lane_count = 1;
+    picture_lane lanes[most_lanes];
+    std::mutex lock; // guards the lanes' jobs and free images, and what follows
+    std::condition_variable changed;
     bool quit = false;     // stop without coding what is queued
-    std::string error;     // the coding thread's failure
+    std::string error;     // a lane's failure
     double luma_error = 0; // summed squared error and samples, when measured
     double luma_samples = 0;
     double worst_psnr = 0;
     int32_t pictures_measured = 0;
     int32_t recoded = 0;
-    // The coding thread's: one picture's packets, kept until its quality is known.
-    std::vector<uint8_t> held;
-    int64_t held_pts = 0;
-    bool held_key = false;
+    // The reading thread's: the last picture handed out, coded once the next
+    // one tells its duration; pictures counts those sent to the lanes.
+    bool pending = false;
+    int32_t pending_image = -1;
+    int64_t pending_start = 0;
+    int32_t pictures = 0;
 };
 
 struct sound_coder {
@@ -133,9 +150,23 @@ struct sound_coder {
     int64_t held_time_ns = 0;
 };
 
+// A coded picture of a segment that cannot be written yet.
+struct waiting_packet {
+    int64_t time_ns = 0;
+    std::vector<uint8_t> data;
+    bool key = false;
+};
+struct segment_packets {
+    std::vector<waiting_packet> packets;
+    bool done = false;
+};
+
 struct exporter {
-    std::mutex mux; // the two coders' packets meet in out
+    std::mutex mux; // guards out and the segments: the coders' packets meet there
     webm_output out;
+    // Segment writing and, behind it, later segments' packets not yet written.
+    int32_t writing = 0;
+    std::deque<segment_packets> later;
     bool exact = false;
     int64_t tick_ns = ns_per_ms;
     picture_coder picture;
@@ -160,17 +191,55 @@ int32_t level_for(int32_t level, double psnr, double aim) {
     return std::max(0, level - int32_t(std::ceil((aim - psnr) * 2)));
 }
 
-// On the coding thread: one picture's packets and, when measured, its luma
+segment_packets& segment_entry(exporter* e, int32_t segment) {
+    const size_t at = size_t(segment - e->writing);
+    if (e->later.size() <= at) e->later.resize(at + 1);
+    return e->later[at];
+}
+
+// Under e->mux: a coded picture of segment, written now when its segment is
+// the one being written, else kept until the segments before it are done.
+bool deliver_picture(exporter* e, int32_t segment, int64_t time_ns,
+                     const std::vector<uint8_t>& data, bool key, std::string* error) {
+    if (segment == e->writing) {
+        if (webm_add(&e->out, webm_video, time_ns, data.data(), data.size(), key)) return true;
+        *error = e->out.error;
+        return false;
+    }
+    segment_entry(e, segment).packets.push_back({time_ns, data, key});
+    return true;
+}
+
+// Under e->mux: every picture of segment is coded; writes the segments
+// after it that were waiting for it.
+bool finish_segment(exporter* e, int32_t segment, std::string* error) {
+    segment_entry(e, segment).done = true;
+    while (!e->later.empty() && e->later.front().done) {
+        e->later.pop_front();
+        ++e->writing;
+        if (e->later.empty()) break;
+        for (const waiting_packet& p : e->later.front().packets)
+            if (!webm_add(&e->out, webm_video, p.time_ns, p.data.data(), p.data.size(), p.key)) {
+                *error = e->out.error;
+                return false;
+            }
+        e->later.front().packets.clear();
+    }
+    return true;
+}
+
+// On a lane's thread: one picture's packets and, when measured, its luma
 // error. With the floor, a picture that falls short is not sent; false in
 // *short_of_floor says so.
-bool take_video_packets(exporter* e, bool* short_of_floor, std::string* error) {
+bool take_video_packets(exporter* e, picture_lane* lane, int32_t segment, bool* short_of_floor,
+                        std::string* error) {
     picture_coder& c = e->picture;
     *short_of_floor = false;
-    c.held.clear();
+    lane->held.clear();
     bool have_frame = false, measured = false;
     double sse = 0, samples = 0;
     vpx_codec_iter_t iter = nullptr;
-    while (const vpx_codec_cx_pkt_t* p = vpx_codec_get_cx_data(&c.codec, &iter)) {
+    while (const vpx_codec_cx_pkt_t* p = vpx_codec_get_cx_data(&lane->codec, &iter)) {
         if (p->kind == VPX_CODEC_PSNR_PKT) {
             sse = double(p->data.psnr.sse[1]);
             samples = double(p->data.psnr.samples[1]);
@@ -179,9 +248,9 @@ bool take_video_packets(exporter* e, bool* short_of_floor, std::string* error) {
         if (p->kind != VPX_CODEC_CX_FRAME_PKT) continue;
         // Without look-ahead each call gives at most one picture.
         const auto* data = static_cast<const uint8_t*>(p->data.frame.buf);
-        c.held.assign(data, data + p->data.frame.sz);
-        c.held_pts = p->data.frame.pts;
-        c.held_key = (p->data.frame.flags & VPX_FRAME_IS_KEY) != 0;
+        lane->held.assign(data, data + p->data.frame.sz);
+        lane->held_pts = p->data.frame.pts;
+        lane->held_key = (p->data.frame.flags & VPX_FRAME_IS_KEY) != 0;
         have_frame = true;
     }
     if (!have_frame) return true;
@@ -190,9 +259,9 @@ bool take_video_packets(exporter* e, bool* short_of_floor, std::string* error) {
         // Aim a little above the floors: the encoder measures against luma
         // already rounded to whole levels.
         const double aim = webm_movie_floor_db + 0.2;
-        if (psnr < webm_picture_floor_db + 0.25 && c.level > 0) {
-            c.level = level_for(c.level, psnr, aim);
-            c.calm = 0;
+        if (psnr < webm_picture_floor_db + 0.25 && lane->level > 0) {
+            lane->level = level_for(lane->level, psnr, aim);
+            lane->calm = 0;
             *short_of_floor = true;
             return true;
         }
@@ -200,13 +269,13 @@ bool take_video_packets(exporter* e, bool* short_of_floor, std::string* error) {
         // the aim: each change resets some of the encoder's rate control,
         // and a level that flips to and fro costs more than it saves.
         if (psnr < aim) {
-            c.level = level_for(c.level, psnr, aim);
-            c.calm = 0;
+            lane->level = level_for(lane->level, psnr, aim);
+            lane->calm = 0;
         } else if (psnr < aim + 1) {
-            c.calm = 0;
-        } else if (++c.calm >= 8 && c.level < c.top) {
-            ++c.level;
-            c.calm = 0;
+            lane->calm = 0;
+        } else if (++lane->calm >= 8 && lane->level < lane->top) {
+            ++lane->level;
+            lane->calm = 0;
         }
     }
     if (measured) {
@@ -215,131 +284,170 @@ bool take_video_packets(exporter* e, bool* short_of_floor, std::string* error) {
         c.luma_samples += samples;
         if (c.pictures_measured++ == 0 || psnr < c.worst_psnr) c.worst_psnr = psnr;
     }
-    const int64_t time_ns = frame_ticks(c.held_pts, e->tick_ns) * e->tick_ns;
+    const int64_t time_ns = frame_ticks(lane->held_pts, e->tick_ns) * e->tick_ns;
     std::lock_guard<std::mutex> hold(e->mux);
-    if (!webm_add(&e->out, webm_video, time_ns, c.held.data(), c.held.size(), c.held_key)) {
-        *error = e->out.error;
-        return false;
-    }
-    return true;
+    return deliver_picture(e, segment, time_ns, lane->held, lane->held_key, error);
 }
 
-bool code_picture(exporter* e, vpx_image_t* image, int64_t start, int64_t duration,
-                  std::string* error) {
+bool code_picture(exporter* e, picture_lane* lane, const picture_job& job, std::string* error) {
     picture_coder& c = e->picture;
     // A picture that falls short of the floor is coded again as a key
     // picture at a lower level: the encoder cannot take a picture back, but a
     // key picture makes its references the decoder's again.
     for (int32_t attempt = 0;; ++attempt) {
-        if (c.floor && c.level != c.applied_level) {
-            vpx_codec_control(&c.codec, VP8E_SET_CQ_LEVEL, unsigned(c.level));
-            c.applied_level = c.level;
+        if (c.floor && lane->level != lane->applied_level) {
+            vpx_codec_control(&lane->codec, VP8E_SET_CQ_LEVEL, unsigned(lane->level));
+            lane->applied_level = lane->level;
         }
-        const vpx_enc_frame_flags_t flags = attempt > 0 ? VPX_EFLAG_FORCE_KF : 0;
-        const bool good = c.exact && !c.noisy;
-        const int32_t speed = c.noisy ? noisy_speed : c.exact ? exact_speed : webm_speed;
-        if (speed != c.applied_speed) {
-            vpx_codec_control(&c.codec, VP8E_SET_CPUUSED, speed);
-            c.applied_speed = speed;
+        const vpx_enc_frame_flags_t flags = job.first || attempt > 0 ? VPX_EFLAG_FORCE_KF : 0;
+        const bool good = c.exact && !lane->noisy;
+        const int32_t speed = lane->noisy ? noisy_speed : c.exact ? exact_speed : webm_speed;
+        if (speed != lane->applied_speed) {
+            vpx_codec_control(&lane->codec, VP8E_SET_CPUUSED, speed);
+            lane->applied_speed = speed;
         }
-        if (vpx_codec_encode(&c.codec, image, start,
-                             static_cast<unsigned long>(std::max<int64_t>(duration, 1)), flags,
+        if (vpx_codec_encode(&lane->codec, &lane->images[job.image], job.start,
+                             static_cast<unsigned long>(std::max<int64_t>(job.duration, 1)), flags,
                              good ? VPX_DL_GOOD_QUALITY : VPX_DL_REALTIME) != VPX_CODEC_OK) {
-            const char* detail = vpx_codec_error_detail(&c.codec);
-            *error = std::string("the VP9 encoder failed: ") + vpx_codec_error(&c.codec) +
+            const char* detail = vpx_codec_error_detail(&lane->codec);
+            *error = std::string("the VP9 encoder failed: ") + vpx_codec_error(&lane->codec) +
                      (detail ? std::string(" (") + detail + ")" : "");
             return false;
         }
         bool short_of_floor = false;
-        if (!take_video_packets(e, &short_of_floor, error)) return false;
-        if (image && !c.held.empty() && !c.held_key)
-            c.noisy = double(c.held.size()) >
-                      (c.exact ? exact_noisy_bytes_per_pixel : webm_noisy_bytes_per_pixel) *
-                          double(e->info.width) * double(e->info.height);
-        if (!short_of_floor) return true;
+        if (!take_video_packets(e, lane, job.segment, &short_of_floor, error)) return false;
+        if (!lane->held.empty() && !lane->held_key)
+            lane->noisy = double(lane->held.size()) >
+                          (c.exact ? exact_noisy_bytes_per_pixel : webm_noisy_bytes_per_pixel) *
+                              double(e->info.width) * double(e->info.height);
+        if (!short_of_floor) break;
         std::lock_guard<std::mutex> hold(c.lock);
         ++c.recoded;
     }
+    if (!job.last) return true;
+    std::lock_guard<std::mutex> hold(e->mux);
+    return finish_segment(e, job.segment, error);
 }
 
-void picture_thread(exporter* e) {
+// A lane's thread. With no look-ahead the encoder gives each picture's
+// packets on its own call, so nothing is left to flush at the end.
+void lane_thread(exporter* e, picture_lane* lane) {
     picture_coder& c = e->picture;
     for (;;) {
         picture_job job;
         {
             std::unique_lock<std::mutex> hold(c.lock);
-            c.changed.wait(hold, [&] { return c.quit || !c.jobs.empty(); });
+            c.changed.wait(hold, [&] { return c.quit || !lane->jobs.empty(); });
             if (c.quit) return;
-            job = c.jobs.front();
-            c.jobs.pop_front();
+            job = lane->jobs.front();
+            lane->jobs.pop_front();
         }
+        if (job.image < 0) return;
         std::string error;
-        const bool last = job.image < 0;
-        const bool ok =
-            last ? code_picture(e, nullptr, 0, 0, &error)
-                 : code_picture(e, &c.images[job.image], job.start, job.duration, &error);
+        const bool ok = code_picture(e, lane, job, &error);
         {
             std::lock_guard<std::mutex> hold(c.lock);
             if (!ok && c.error.empty()) c.error = error;
-            if (!last) c.free_images.push_back(job.image);
+            lane->free_images.push_back(job.image);
         }
         c.changed.notify_all();
-        if (last || !ok) return;
+        if (!ok) return;
     }
 }
 
-// The reading thread's side. False once the coding thread has failed.
+// The reading thread's side. False once a lane has failed.
 bool picture_failed(exporter* e) {
     std::lock_guard<std::mutex> hold(e->picture.lock);
     if (e->picture.error.empty()) return false;
     return fail(e, e->picture.error);
 }
 
-bool send_picture(exporter* e, const picture_job& job) {
+picture_lane& lane_for(picture_coder& c, int32_t picture) {
+    return c.lanes[picture / segment_pictures % c.lane_count];
+}
+
+// Sends the waiting picture, the next in the movie, to its lane.
+bool send_pending(exporter* e, int64_t duration, bool last_of_movie) {
     picture_coder& c = e->picture;
+    picture_job job;
+    job.image = c.pending_image;
+    job.start = c.pending_start;
+    job.duration = duration;
+    job.segment = c.pictures / segment_pictures;
+    job.first = c.pictures % segment_pictures == 0;
+    job.last = last_of_movie || c.pictures % segment_pictures == segment_pictures - 1;
+    picture_lane& lane = lane_for(c, c.pictures);
     {
         std::lock_guard<std::mutex> hold(c.lock);
-        c.jobs.push_back(job);
+        lane.jobs.push_back(job);
     }
     c.changed.notify_all();
+    ++c.pictures;
+    c.pending = false;
     return !picture_failed(e);
 }
 
-// An image of the ring to convert the next picture into; -1 when the coding
-// thread has failed.
+// An image of the next picture's lane to convert it into; -1 when a lane
+// has failed.
 int32_t take_free_image(exporter* e) {
     picture_coder& c = e->picture;
+    picture_lane& lane = lane_for(c, c.pictures);
     int32_t image = -1;
+    bool make = false;
     {
         std::unique_lock<std::mutex> hold(c.lock);
-        c.changed.wait(hold, [&] { return !c.free_images.empty() || !c.error.empty(); });
-        if (c.error.empty()) {
-            image = c.free_images.back();
-            c.free_images.pop_back();
+        make = lane.free_images.empty() && lane.images_made < lane_images;
+        if (!make) {
+            c.changed.wait(hold, [&] { return !lane.free_images.empty() || !c.error.empty(); });
+            if (c.error.empty()) {
+                image = lane.free_images.back();
+                lane.free_images.pop_back();
+            }
         }
+    }
+    if (make) {
+        // Only the reading thread makes images, and a lane touches an image
+        // only once it has been sent.
+        vpx_image_t& made = lane.images[lane.images_made];
+        const bool rgb = c.exact;
+        if (!vpx_img_alloc(&made, rgb ? VPX_IMG_FMT_I444 : VPX_IMG_FMT_I420,
+                           unsigned(e->info.width), unsigned(e->info.height), 16)) {
+            fail(e, "out of memory for a picture");
+            return -1;
+        }
+        made.cs = rgb ? VPX_CS_SRGB : VPX_CS_BT_601;
+        made.range = rgb ? VPX_CR_FULL_RANGE : VPX_CR_STUDIO_RANGE;
+        image = lane.images_made++;
     }
     if (image < 0) picture_failed(e);
     return image;
 }
 
-// Codes the waiting picture and flushes the encoder; waits for the thread.
+void join_lanes(picture_coder* c) {
+    for (int32_t i = 0; i < c->lane_count; ++i)
+        if (c->lanes[i].thread.joinable()) c->lanes[i].thread.join();
+}
+
+// Sends the waiting picture as the movie's last and waits for the lanes.
 bool finish_pictures(exporter* e, int64_t end_frame) {
     picture_coder& c = e->picture;
-    bool ok = send_picture(e, {c.pending_image, c.pending_start, end_frame - c.pending_start}) &&
-              send_picture(e, {});
-    c.thread.join();
-    if (ok) ++c.pictures;
+    bool ok = send_pending(e, end_frame - c.pending_start, true);
+    {
+        std::lock_guard<std::mutex> hold(c.lock);
+        for (int32_t i = 0; i < c.lane_count; ++i) c.lanes[i].jobs.push_back({});
+    }
+    c.changed.notify_all();
+    join_lanes(&c);
     return ok && !picture_failed(e);
 }
 
-void stop_picture_thread(picture_coder* c) {
-    if (!c->thread.joinable()) return;
+void stop_picture_threads(picture_coder* c) {
     {
         std::lock_guard<std::mutex> hold(c->lock);
         c->quit = true;
     }
     c->changed.notify_all();
-    c->thread.join();
+    join_lanes(c);
 }
 
 bool open_picture_coder(exporter* e, const webm_options& options) {
@@ -347,7 +455,15 @@ bool open_picture_coder(exporter* e, const webm_options& options) {
     c.exact = options.exact;
     c.floor = !options.exact && options.crf < 0;
     const int32_t crf = options.crf < 0 ? webm_default_crf : std::min(options.crf, 63);
-    c.level = c.top = c.applied_level = crf;
+    const double image_bytes =
+        double(e->info.width) * double(e->info.height) * (c.exact ? 3.0 : 1.5);
+    const int32_t cores = options.lanes > 0
+                              ? options.lanes
+                              : int32_t(std::max(1u, std::thread::hardware_concurrency()));
+    c.lane_count = int32_t(std::clamp<double>(
+        std::min<double>({double(cores), double(most_lanes),
+                          std::floor(image_budget_bytes / (image_bytes * lane_images))}),
+        1, most_lanes));
     vpx_codec_enc_cfg_t cfg;
     if (vpx_codec_enc_config_default(vpx_codec_vp9_cx(), &cfg, 0) != VPX_CODEC_OK)
         return fail(e, "the VP9 encoder cannot be set up");
@@ -357,39 +473,34 @@ bool open_picture_coder(exporter* e, const webm_options& options) {
     if (c.exact) cfg.g_profile = 1;
     // Timestamps are the movie's sound sample frames.
     cfg.g_timebase = {1, movie_rate};
-    // The real-time deadline at speed 6 codes about three times faster than
-    // the good-quality one at its fastest (5) for a few percent more bytes at
-    // the same quality; no look-ahead, so each picture leaves at once.
-    cfg.g_threads = 2;
+    // With one lane the encoder's own threads still help a little.
+    cfg.g_threads = c.lane_count == 1 ? 2 : 1;
+    // No look-ahead, so each picture leaves at once.
     cfg.g_lag_in_frames = 0;
     cfg.rc_end_usage = VPX_Q;
     cfg.rc_min_quantizer = 0;
     cfg.rc_max_quantizer = 63;
-    // A key frame (and so a cue) at least every 5 s at the usual 15 pictures a second.
-    cfg.kf_max_dist = 75;
+    // Segments start with key pictures; none is needed inside one.
+    cfg.kf_max_dist = segment_pictures;
     const bool psnr = c.floor || (options.measure_psnr && !c.exact);
-    if (vpx_codec_enc_init(&c.codec, vpx_codec_vp9_cx(), &cfg, psnr ? VPX_CODEC_USE_PSNR : 0) !=
-        VPX_CODEC_OK)
-        return fail(e, "the VP9 encoder cannot be set up");
-    c.open = true;
-    vpx_codec_control(&c.codec, VP8E_SET_CQ_LEVEL, unsigned(crf));
-    vpx_codec_control(&c.codec, VP9E_SET_ROW_MT, 1u);
-    vpx_codec_control(&c.codec, VP9E_SET_TILE_COLUMNS, 1);
     const vpx_color_space_t space = c.exact ? VPX_CS_SRGB : VPX_CS_BT_601;
     const vpx_color_range_t range = c.exact ? VPX_CR_FULL_RANGE : VPX_CR_STUDIO_RANGE;
-    vpx_codec_control(&c.codec, VP9E_SET_COLOR_SPACE, int(space));
-    vpx_codec_control(&c.codec, VP9E_SET_COLOR_RANGE, int(range));
-    if (c.exact) vpx_codec_control(&c.codec, VP9E_SET_LOSSLESS, 1u);
-    for (; c.images_made < c.ring; ++c.images_made) {
-        vpx_image_t& image = c.images[c.images_made];
-        if (!vpx_img_alloc(&image, c.exact ? VPX_IMG_FMT_I444 : VPX_IMG_FMT_I420,
-                           unsigned(e->info.width), unsigned(e->info.height), 16))
-            return fail(e, "out of memory for a picture");
-        image.cs = space;
-        image.range = range;
-        c.free_images.push_back(c.images_made);
+    for (int32_t i = 0; i < c.lane_count; ++i) {
+        picture_lane& lane = c.lanes[i];
+        if (vpx_codec_enc_init(&lane.codec, vpx_codec_vp9_cx(), &cfg,
+                               psnr ? VPX_CODEC_USE_PSNR : 0) != VPX_CODEC_OK)
+            return fail(e, "the VP9 encoder cannot be set up");
+        lane.open = true;
+        lane.level = lane.top = lane.applied_level = crf;
+        vpx_codec_control(&lane.codec, VP8E_SET_CQ_LEVEL, unsigned(crf));
+        vpx_codec_control(&lane.codec, VP9E_SET_ROW_MT, 1u);
+        vpx_codec_control(&lane.codec, VP9E_SET_TILE_COLUMNS, 1);
+        vpx_codec_control(&lane.codec, VP9E_SET_COLOR_SPACE, int(space));
+        vpx_codec_control(&lane.codec, VP9E_SET_COLOR_RANGE, int(range));
+        if (c.exact) vpx_codec_control(&lane.codec, VP9E_SET_LOSSLESS, 1u);
     }
-    c.thread = std::thread(picture_thread, e);
+    for (int32_t i = 0; i < c.lane_count; ++i)
+        c.lanes[i].thread = std::thread(lane_thread, e, &c.lanes[i]);
     return true;
 }
 
@@ -550,11 +661,14 @@ bool finish_sound(exporter* e) {
 }
 
 void close_coders(exporter* e) {
-    stop_picture_thread(&e->picture);
-    if (e->picture.open) vpx_codec_destroy(&e->picture.codec);
-    for (int32_t i = 0; i < e->picture.images_made; ++i) vpx_img_free(&e->picture.images[i]);
-    e->picture.open = false;
-    e->picture.images_made = 0;
+    picture_coder& c = e->picture;
+    stop_picture_threads(&c);
+    for (picture_lane& lane : c.lanes) {
+        if (lane.open) vpx_codec_destroy(&lane.codec);
+        for (int32_t i = 0; i < lane.images_made; ++i) vpx_img_free(&lane.images[i]);
+        lane.open = false;
+        lane.images_made = 0;
+    }
     if (e->sound.opus) opus_encoder_destroy(e->sound.opus);
     if (e->sound.soxr) soxr_delete(e->sound.soxr);
     e->sound.opus = nullptr;
@@ -665,15 +779,11 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
             // it: the file's clock cannot show both.
             if (c.pending &&
                 frame_ticks(s.start_frame, e.tick_ns) > frame_ticks(c.pending_start, e.tick_ns)) {
-                if (!send_picture(
-                        &e, {c.pending_image, c.pending_start, s.start_frame - c.pending_start}))
-                    return false;
-                ++c.pictures;
-                c.pending = false;
+                if (!send_pending(&e, s.start_frame - c.pending_start, false)) return false;
             }
             if (!c.pending) c.pending_image = take_free_image(&e);
             if (c.pending_image < 0) return false;
-            vpx_image_t& image = c.images[c.pending_image];
+            vpx_image_t& image = lane_for(c, c.pictures).images[c.pending_image];
             if (e.exact)
                 rgb_to_gbr(s.rgb, e.info.width, e.info.height, &image);
             else
@@ -698,7 +808,7 @@ rip_status rip_to_webm(const rip_request& request, const std::string& path,
     rip_status status = rip_movie(request, begin, slot);
     bool ok = status == rip_done;
     if (ok && e.picture.pending) ok = finish_pictures(&e, e.sample_frames);
-    stop_picture_thread(&e.picture);
+    stop_picture_threads(&e.picture);
     if (ok) ok = finish_sound(&e);
     const double seconds =
         std::max(double(e.sample_frames) / movie_rate,

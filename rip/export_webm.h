@@ -31,6 +31,9 @@ struct webm_options {
     // The user's own quality level (0 to 63), without the floor; -1 for the
     // default with it. Not used when exact.
     int32_t crf = -1;
+    // Encoders coding segments of the movie side by side; 0 for one per
+    // core, at most 4. Fewer when the pictures are large.
+    int32_t lanes = 0;
     std::string title;
     // Where the movie's bytes end in its file, for the progress fraction; 0
     // for the end of the file.

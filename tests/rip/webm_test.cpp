@@ -126,7 +126,7 @@ TEST(WebmExport, PicturesSoundAndTimelineSurviveIndependentDecoders) {
         {"form", [] { return make_form_demo_movie(0); }, false},
         {"sead", make_sead_demo_movie, true},
         // Busy, noise-like pictures: the default keeps its floor there too.
-        {"form dithered", make_form_dithered_movie, false},
+        {"form dithered", [] { return make_form_dithered_movie(); }, false},
     };
     for (const round_trip_case& c : cases) {
         SCOPED_TRACE(c.name);

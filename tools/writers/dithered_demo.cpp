@@ -12,7 +12,7 @@
 namespace {
 
 constexpr int32_t width = 320, height = 160;
-constexpr int pictures = 90; // 6 s at 15 pictures a second
+constexpr int demo_pictures = 90; // 6 s at 15 pictures a second
 constexpr int samples_per_picture = 22050 / 15;
 constexpr double tau = 6.283185307179586;
 
@@ -96,9 +96,14 @@ std::vector<int16_t> chord(int t, int channels) {
     return out;
 }
 
+int pictures_for(int seconds) {
+    return seconds > 0 ? seconds * 15 : demo_pictures;
+}
+
 } // namespace
 
-std::vector<uint8_t> make_form_dithered_movie() {
+std::vector<uint8_t> make_form_dithered_movie(int seconds) {
+    const int pictures = pictures_for(seconds);
     form_movie m;
     m.width = width;
     m.height = height;
@@ -114,7 +119,8 @@ std::vector<uint8_t> make_form_dithered_movie() {
     return write_form_movie(m);
 }
 
-std::vector<uint8_t> make_sead_dithered_movie() {
+std::vector<uint8_t> make_sead_dithered_movie(int seconds) {
+    const int pictures = pictures_for(seconds);
     sead_palette palette{};
     const std::array<uint8_t, 768> levels = palette_332();
     for (size_t i = 0; i < palette.size(); ++i)

@@ -63,8 +63,9 @@ std::vector<uint8_t> encode_form_opcodes(const std::vector<uint8_t>& opcodes);
 std::vector<uint8_t> make_form_busy_movie(int seconds);
 
 // 6 s of 320 x 160 pictures of a moving scene error-diffused onto a fixed
-// 3-3-2 palette: noise-like, changing everywhere, with a chord.
-std::vector<uint8_t> make_form_dithered_movie();
+// 3-3-2 palette: noise-like, changing everywhere, with a chord; or seconds
+// long.
+std::vector<uint8_t> make_form_dithered_movie(int seconds = 0);
 
 // A grey ramp: index i is level i / 4 on all three 6-bit components.
 std::array<uint8_t, 768> grey_ramp_palette();

@@ -73,7 +73,7 @@ std::vector<uint8_t> write_sead_movie(int32_t width, int32_t height,
 std::vector<uint8_t> make_sead_demo_movie();
 
 // The dithered pictures of make_form_dithered_movie with stereo sound.
-std::vector<uint8_t> make_sead_dithered_movie();
+std::vector<uint8_t> make_sead_dithered_movie(int seconds = 0);
 // The same, seconds long: the light keeps changing every 40 pictures, each
 // change with a key frame.
 std::vector<uint8_t> make_sead_demo_movie(int seconds);
