@@ -105,7 +105,8 @@ mergeInto(LibraryManager.library, {
         reel.handed += filled;
       }
       if (!reel.over)
-        reel.pumpTimer = setTimeout(reel.pump, Math.max(10, (reel.next - now - reel.lead) * 1000 + seconds * 500));
+        reel.pumpTimer = setTimeout(reel.pump,
+          Math.max(10, (reel.next - now - reel.lead) * 1000 + seconds * 500));
     },
 
     stopQueued: function() {
