@@ -65,24 +65,10 @@ static bool osd_showing(Uint32 now) {
     return osd_until != 0 && (paused || int32_t(osd_until - now) > 0);
 }
 
-// The label: a screenshot's name (or failure) alone, as it is long; else the
-// state, the volume only when it is not full or has just been changed.
 static void draw_osd() {
     char label[512];
-    int n = snprintf(label, sizeof label, "%s", osd_message);
-    auto add = [&](const char* text) {
-        if (n < int(sizeof label))
-            n += snprintf(label + n, sizeof label - size_t(n), "%s%s", n ? "   " : "", text);
-    };
-    char volume[32];
-    snprintf(volume, sizeof volume, "volume %d%%", int(volume_tenths) * 10);
-    if (!osd_message[0]) {
-        if (paused) add("paused");
-        if (muted)
-            add("muted");
-        else if (volume_changed || volume_tenths != volume_full)
-            add(volume);
-    }
+    format_osd_label(osd_message, paused, muted, volume_tenths, volume_changed, label,
+                     sizeof label);
     osd_status status;
     int32_t on_screen = slot_on_screen();
     status.time = on_screen >= 0 ? slot_start_frame(on_screen) : 0;

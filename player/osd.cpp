@@ -122,10 +122,8 @@ void osd_draw(SDL_Surface* screen, const SDL_Rect& area, const osd_status& statu
     fill(screen, left + done, bar.y + unit, width - done, unit, 100);
     if (!font) return;
 
-    char time[24], length[24], clock[64];
-    format_clock(status.time, time, sizeof time);
-    format_clock(status.length, length, sizeof length);
-    snprintf(clock, sizeof clock, "%s / %s", time, length);
+    char clock[64];
+    format_osd_clock(status.time, status.length, clock, sizeof clock);
     const int32_t text_y = bar.y + 3 * unit;
     const int32_t clock_end = draw_clock(screen, clock, left, text_y);
     if (strcmp(label_text, status.label) != 0) {

@@ -66,6 +66,10 @@ static bool ring_has_room() {
     return slots_read < audio_slot + ring_size;
 }
 
+static int32_t heard_so_far() {
+    return hooks.heard ? hooks.heard() : slots_heard.load();
+}
+
 bool display_pass() {
     player_command command = hooks.take_event ? hooks.take_event() : command_none;
     if (command == command_quit) return false;
@@ -80,7 +84,7 @@ bool display_pass() {
         // A movie whose sound was over before the pause still ends.
         return running;
     }
-    int32_t heard = slots_heard;
+    int32_t heard = heard_so_far();
     int32_t shown = shown_slot;
     while (heard > shown) {
         if (!running) return false;
@@ -110,7 +114,7 @@ bool display_pass() {
             // The last slots play on: the caller waits and comes back.
             break;
         }
-        heard = slots_heard;
+        heard = heard_so_far();
         shown = shown_slot;
     }
     return running;

@@ -28,6 +28,13 @@ struct playback_hooks {
     // Pause (true) or resume (false) the sound device; while held, the audio
     // callback is not called at all.
     void (*hold_sound)(bool held);
+    // A seek or a picture step has landed: the ring and its counters start
+    // again from the slot landed on. Null: nothing to do.
+    void (*landed)();
+    // The slots heard so far, for a device that takes its sound well ahead of
+    // playing it (the web page's): pictures show, and seeks count from, what
+    // is heard rather than what was handed out. Null: slots_heard.
+    int32_t (*heard)();
 };
 extern playback_hooks hooks;
 

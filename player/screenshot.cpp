@@ -1,9 +1,6 @@
 #include "screenshot.h"
 
-#include "seek.h"
-
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,17 +42,6 @@ std::string pictures_folder() {
     folder = user_dirs_pictures(home);
     if (is_directory(folder)) return folder;
     return home.empty() ? "." : home;
-}
-
-std::string screenshot_name(const char* movie_path, int64_t offset, int64_t start_frame) {
-    const char* slash = strrchr(movie_path, '/');
-    std::string name = slash ? slash + 1 : movie_path;
-    if (offset != 0) name += "-" + std::to_string(offset);
-    int64_t ms = start_frame * 1000 / movie_rate;
-    char time[48];
-    snprintf(time, sizeof time, "-%" PRId64 "m%02d.%03ds", ms / 60000, int(ms / 1000 % 60),
-             int(ms % 1000));
-    return name + time;
 }
 
 bool write_screenshot(const std::string& folder, const std::string& name,

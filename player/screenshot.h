@@ -2,6 +2,7 @@
 // (doubled with -i), the very pixels reelrip writes for the same slot.
 #pragma once
 
+#include "controls.h" // screenshot_name, which the web page shares
 #include "png_file.h"
 
 #include <cstdint>
@@ -10,10 +11,6 @@
 // Where screenshots go: $XDG_PICTURES_DIR, else the pictures folder named in
 // the user's user-dirs.dirs, when that directory exists; else the home folder.
 std::string pictures_folder();
-
-// "<movie file name>[-<offset>]-<M>m<SS.mmm>s" for a slot that starts
-// start_frame sample frames into the movie; the offset only when not 0.
-std::string screenshot_name(const char* movie_path, int64_t offset, int64_t start_frame);
 
 // Writes the picture as folder/name.png, or name-2.png, name-3.png ... when
 // that is taken: an existing file is never replaced. True with *result the

@@ -200,7 +200,7 @@ int64_t slot_start_byte(int32_t k) {
 }
 
 int32_t slot_being_heard() {
-    int32_t n = audio_slot;
+    int32_t n = hooks.heard ? hooks.heard() : audio_slot.load();
     if (at_end && n > last_slot) n = last_slot;
     return std::max(n, 0);
 }
@@ -244,6 +244,7 @@ void show_landing(bool drawn) {
         static const Color black[256] = {};
         if (movie_depth == 8 && set_surface_colors) set_surface_colors(black);
     }
+    if (hooks.landed) hooks.landed();
     if (movie_width >= 1 && movie_height >= 1 && hooks.present) hooks.present();
 }
 

@@ -6,6 +6,7 @@
 const $ = (id) => document.getElementById(id);
 const deck = $('deck');
 const stage = $('stage');
+const picture = $('picture');
 const canvas = $('screen');
 const fileInput = $('file');
 const drop = $('drop');
@@ -14,6 +15,7 @@ const message = $('message');
 const choice = $('choice');
 const movies = $('movies');
 const zoom = $('zoom');
+const osd = $('osd');
 
 // The chosen file lives in the module's file system under its own name, in
 // a folder of its own, so that a single movie's line reads as the launcher's.
@@ -78,8 +80,8 @@ function fitCanvas() {
       Math.floor((stage.clientHeight * ratio) / canvas.height));
     factor = Math.max(1, fit);
   }
-  canvas.style.setProperty('--shown-width', `${(canvas.width * factor) / ratio}px`);
-  canvas.style.setProperty('--shown-height', `${(canvas.height * factor) / ratio}px`);
+  picture.style.setProperty('--shown-width', `${(canvas.width * factor) / ratio}px`);
+  picture.style.setProperty('--shown-height', `${(canvas.height * factor) / ratio}px`);
 }
 
 function toggleFullscreen() {
@@ -104,6 +106,8 @@ function play() {
 }
 
 function movieEnded() {
+  clearTimeout(osdTimer);
+  osd.hidden = true;
   if (document.fullscreenElement) document.exitFullscreen();
   stage.hidden = true;
   deck.hidden = false;
@@ -157,19 +161,100 @@ window.addEventListener('keydown', (event) => {
   event.stopImmediatePropagation();
   document.exitFullscreen();
 }, true);
-document.addEventListener('fullscreenchange', fitCanvas);
-// Only a gesture may start the browser's sound; opening it at the first one
-// spares the first Play that wait.
-function prepareSound() {
-  if (!player) return;
-  player._web_prepare_sound();
-  document.removeEventListener('pointerdown', prepareSound, true);
-  document.removeEventListener('keydown', prepareSound, true);
+// In fullscreen the pointer hides once it rests, as in reelplay.
+let restTimer = 0;
+function pointerActive() {
+  stage.classList.remove('idle');
+  clearTimeout(restTimer);
+  restTimer = setTimeout(() => {
+    if (document.fullscreenElement) stage.classList.add('idle');
+  }, 2000);
 }
-document.addEventListener('pointerdown', prepareSound, true);
-document.addEventListener('keydown', prepareSound, true);
+document.addEventListener('fullscreenchange', () => {
+  fitCanvas();
+  pointerActive();
+});
 window.addEventListener('resize', () => {
   if (!stage.hidden) fitCanvas();
+});
+
+// The on-screen display, as reelplay's: shown for 2 seconds after a seek, a
+// step, a pause, a volume change, a screenshot or a movement of the pointer,
+// and for as long as the movie is paused. The module keeps what it says.
+const osdSeconds = 2;
+let osdTimer = 0;
+
+function updateOsd() {
+  $('clock').textContent = player.UTF8ToString(player._web_osd_clock());
+  $('label').textContent = player.UTF8ToString(player._web_osd_label());
+  const share = player._web_osd_progress();
+  $('done').style.width = `${100 * Math.max(0, share)}%`;
+}
+
+function hideOsdWhenDue() {
+  osdTimer = 0;
+  // Paused, it stays until the movie plays on, which shows it again.
+  if (player._web_paused()) return;
+  osd.hidden = true;
+  player._web_osd_hidden();
+}
+
+function showOsd() {
+  if (!player || stage.hidden) return;
+  updateOsd();
+  osd.hidden = false;
+  clearTimeout(osdTimer);
+  osdTimer = setTimeout(hideOsdWhenDue, osdSeconds * 1000);
+}
+
+// A new picture: the clock and the line move on while the display shows.
+function osdTick() {
+  if (!osd.hidden) updateOsd();
+}
+
+// The picture on screen as a PNG file, downloaded. The canvas holds it at
+// the movie's own size, pixel for pixel; PNG keeps them exactly.
+function saveScreenshot(name) {
+  canvas.toBlob((blob) => {
+    if (!blob) return;
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = name;
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  }, 'image/png');
+}
+
+// The mouse wheel seeks 5 s a notch, forward when turned away from the user.
+// A mouse's notch comes as one event of many pixels (or lines); a touchpad's
+// small steps add up to notches.
+const notchPixels = 100;
+let wheelPixels = 0;
+stage.addEventListener('wheel', (event) => {
+  event.preventDefault();
+  const pixels = event.deltaY * [1, 40, 800][event.deltaMode];
+  if (Math.abs(pixels) >= notchPixels / 2) {
+    wheelPixels = 0;
+    player._web_wheel(pixels < 0 ? 1 : -1);
+    return;
+  }
+  wheelPixels += pixels;
+  const notches = Math.trunc(wheelPixels / notchPixels);
+  if (notches === 0) return;
+  wheelPixels -= notches * notchPixels;
+  player._web_wheel(-notches);
+}, { passive: false });
+// Only real movement: the browser also reports the stage appearing under a
+// pointer that stands still.
+stage.addEventListener('pointermove', (event) => {
+  if (!event.movementX && !event.movementY) return;
+  pointerActive();
+  player._web_pointer_moved();
+});
+// A click on the progress line seeks to that share of the movie.
+$('progress').addEventListener('click', (event) => {
+  const line = $('line').getBoundingClientRect();
+  player._web_seek_share((event.clientX - line.left) / line.width);
 });
 
 // The module once loaded; the browser tests reach it through this too.
@@ -178,18 +263,19 @@ window.playerReady = load_player_module({
   // The player's keys reach it only while its canvas has the focus; the
   // list keeps the keyboard otherwise.
   keyboardListeningElement: canvas,
-  // Every picture is drawn whole, so the canvas is never read back.
-  screenIsReadOnly: true,
-  // Sound is queued this many buffers ahead of what plays; fewer keep the
-  // pictures closer to it.
-  SDL_numSimultaneouslyQueuedBuffers: 3,
   toggleFullscreen,
   movieEnded,
+  showOsd,
+  osdTick,
+  saveScreenshot,
 });
 window.playerReady.then((module) => {
   player = module;
   player.FS.mkdir(folder);
   player.FS.chdir(folder);
+  // The sound's context is made now, outside any gesture: the Play click
+  // has then only to resume it.
+  player._web_prepare_sound();
   fileInput.disabled = false;
   status.textContent = '';
   fileInput.focus();

@@ -115,6 +115,13 @@ function pngPixels(file) {
 
 const frameFile = (dir, slot) => path.join(dir, 'frames', `${String(slot).padStart(6, '0')}.png`);
 
+// A rip's timeline: each slot's start and length in sample frames.
+function timeline(dir) {
+  return fs.readFileSync(path.join(dir, 'timeline.tsv'), 'utf8').trim().split('\n').slice(1)
+    .map((line) => line.split('\t').map(Number)).map(([, start, frames]) => ({ start, frames }));
+}
+const rate = 22050;
+
 before(async () => {
   const url = await startServer();
   browser = await puppeteer.launch({
@@ -181,6 +188,9 @@ test('a paused 8-bit movie shows the rip\'s pictures exactly, also after Right; 
     // Fullscreen: the largest whole factor that fits, square pixels.
     await page.keyboard.press('f');
     await page.waitForFunction(() => document.fullscreenElement?.id === 'stage');
+    // The page fits the canvas at the fullscreenchange event, which comes with
+    // the next frame.
+    await page.evaluate(() => new Promise((resolve) => { requestAnimationFrame(resolve); }));
     const [width, height, across, down] = await page.evaluate(() => {
       const canvas = document.getElementById('screen');
       const style = getComputedStyle(canvas);
@@ -196,6 +206,70 @@ test('a paused 8-bit movie shows the rip\'s pictures exactly, also after Right; 
     await page.keyboard.press('Escape');
     await page.waitForFunction(() => !document.getElementById('deck').hidden);
     assert.equal(await visible('#stage'), false);
+  });
+
+test('the wheel seeks 5 s a notch and the display tells where; a click on its progress line seeks there',
+  async () => {
+    await choose(demo);
+    await play(0, '0');
+    await pauseAfter(3);
+    await page.keyboard.press('Home');
+    await page.waitForFunction(() => window.playerModule._web_drawn_slot() === 0);
+    const slots = timeline(rip(64, false));
+    const length = slots.at(-1).start + slots.at(-1).frames;
+    const slotAt = (frame) => slots.findLastIndex((s) => s.start <= frame);
+    const clock = (frames) => {
+      const seconds = Math.floor(frames / rate);
+      return `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
+    };
+    const shows = async (slot) => {
+      await page.waitForFunction((n) => window.playerModule._web_drawn_slot() === n, {}, slot);
+      assert.equal(await $('#clock', (e) => e.textContent),
+        `${clock(slots[slot].start)} / ${clock(length)}`);
+      assert.equal(await $('#label', (e) => e.textContent), 'paused');
+      assert.equal(await visible('#osd'), true);
+    };
+    const screen = await (await page.$('#screen')).boundingBox();
+    await page.mouse.move(screen.x + screen.width / 2, screen.y + screen.height / 2);
+    await page.mouse.wheel({ deltaY: -100 });
+    await shows(slotAt(5 * rate));
+    await page.mouse.wheel({ deltaY: 100 });
+    await shows(0);
+    // The middle of a slot past the middle of the movie.
+    const target = Math.floor(slots.length * 0.6);
+    const share = (slots[target].start + slots[target].frames / 2) / length;
+    const line = await $('#line', (e) => {
+      const r = e.getBoundingClientRect();
+      return { x: r.x, y: r.y, width: r.width, height: r.height };
+    });
+    await page.mouse.click(line.x + line.width * share, line.y + line.height / 2);
+    await shows(target);
+    await page.keyboard.press('Escape');
+    await page.waitForFunction(() => !document.getElementById('deck').hidden);
+  });
+
+test('S downloads the picture on screen as a PNG named as reelplay names it, with the rip\'s pixels',
+  async () => {
+    const downloads = path.join(scratch, 'downloads');
+    const session = await browser.target().createCDPSession();
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+    await choose(demo);
+    await play(0, '1');
+    const { slot } = await pauseAfter(8);
+    await page.keyboard.press('s');
+    const pictures = () => (fs.existsSync(downloads) ? fs.readdirSync(downloads) : [])
+      .filter((n) => n.endsWith('.png'));
+    while (pictures().length === 0) await new Promise((resolve) => { setTimeout(resolve, 50); });
+    const dir = rip(64, true);
+    const ms = Math.floor((timeline(dir)[slot].start * 1000) / rate);
+    const seconds = String(Math.floor(ms / 1000) % 60).padStart(2, '0');
+    const millis = String(ms % 1000).padStart(3, '0');
+    const name = `demo.tre-64-${Math.floor(ms / 60000)}m${seconds}.${millis}s.png`;
+    assert.deepEqual(pictures(), [name]);
+    assert.deepEqual(await pngPixels(path.join(downloads, name)), await pngPixels(frameFile(dir, slot)));
+    assert.equal(await $('#label', (e) => e.textContent), name);
+    await page.keyboard.press('Escape');
+    await page.waitForFunction(() => !document.getElementById('deck').hidden);
   });
 
 test('a 16-bit movie at "2x interlaced": exact picture when paused, its own sound, the list at its end',

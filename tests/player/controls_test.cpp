@@ -1,4 +1,4 @@
-// The volume's scaling of the sound and the display's clock.
+// The volume's scaling of the sound and what the display says.
 #include "controls.h"
 
 #include <gtest/gtest.h>
@@ -50,6 +50,28 @@ TEST(Clock, ShowsMinutesAndWholeSecondsOfTheSoundClock) {
         char text[32];
         format_clock(r.frames, text, sizeof text);
         EXPECT_STREQ(text, r.expected) << r.frames;
+    }
+}
+
+TEST(DisplayLabel, SaysAMessageAloneElseThePauseAndTheVolumeWhenItIsNotFullOrJustChanged) {
+    struct row {
+        const char* message;
+        bool paused, muted;
+        int32_t tenths;
+        bool changed;
+        const char* expected;
+    };
+    const row rows[] = {
+        {"", false, false, 10, false, ""},
+        {"", false, false, 10, true, "volume 100%"},
+        {"", true, false, 7, false, "paused   volume 70%"},
+        {"", true, true, 7, true, "paused   muted"},
+        {"a.form-0m01.000s.png", true, true, 3, true, "a.form-0m01.000s.png"},
+    };
+    for (const row& r : rows) {
+        char text[64];
+        format_osd_label(r.message, r.paused, r.muted, r.tenths, r.changed, text, sizeof text);
+        EXPECT_STREQ(text, r.expected) << r.message << r.paused << r.muted << r.tenths;
     }
 }
 
