@@ -10,6 +10,9 @@
 mergeInto(LibraryManager.library, {
   $reel: {
     audio: null,
+    // The volume, between the blocks and the output.
+    gain: null,
+    tenths: 10,
     channels: 1,
     frames: 0,
     planes: [],
@@ -98,7 +101,7 @@ mergeInto(LibraryManager.library, {
         for (var c = 0; c < reel.channels; ++c) buffer.copyToChannel(reel.planes[c], c);
         var source = audio.createBufferSource();
         source.buffer = buffer;
-        source.connect(audio.destination);
+        source.connect(reel.gain);
         source.start(reel.next);
         reel.next += seconds;
         reel.queued.push([source, reel.next]);
@@ -134,6 +137,17 @@ mergeInto(LibraryManager.library, {
     } catch (e) {
       reel.audio = new Context();
     }
+    reel.gain = reel.audio.createGain();
+    reel.gain.gain.value = reel.tenths / 10;
+    reel.gain.connect(reel.audio.destination);
+  },
+
+  // The volume in tenths (0 silent, 10 the movie's own samples), heard at
+  // once, on what is already queued too.
+  web_sound_gain__deps: ['$reel'],
+  web_sound_gain: function(tenths) {
+    reel.tenths = tenths;
+    if (reel.gain) reel.gain.gain.value = tenths / 10;
   },
 
   // A movie's sound starts: channels, blocks of `frames` sample frames whose

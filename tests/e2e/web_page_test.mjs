@@ -147,6 +147,14 @@ before(async () => {
       window.handedSound.push(channels);
       return start.apply(this, args);
     };
+    // The volume's gain, which the page puts between its blocks and the output.
+    window.gains = [];
+    const createGain = AudioContext.prototype.createGain;
+    AudioContext.prototype.createGain = function createAndKeep(...args) {
+      const gain = createGain.apply(this, args);
+      window.gains.push(gain);
+      return gain;
+    };
   });
   await page.goto(url);
   await page.waitForFunction(() => !document.getElementById('file').disabled);
@@ -208,7 +216,7 @@ test('a paused 8-bit movie shows the rip\'s pictures exactly, also after Right; 
     assert.equal(await visible('#stage'), false);
   });
 
-test('the wheel seeks 5 s a notch and the display tells where; a click on its progress line seeks there',
+test('the wheel seeks 5 s a notch and the display tells where; a click on its progress line seeks there; the volume keys',
   async () => {
     await choose(demo);
     await play(0, '0');
@@ -244,6 +252,15 @@ test('the wheel seeks 5 s a notch and the display tells where; a click on its pr
     });
     await page.mouse.click(line.x + line.width * share, line.y + line.height / 2);
     await shows(target);
+    // The volume keys act on what is already queued too, at once.
+    const gainIs = (value) => page.waitForFunction(
+      (v) => window.gains.length === 1 && Math.abs(window.gains[0].gain.value - v) < 1e-6, {}, value);
+    await page.keyboard.press('9');
+    await gainIs(0.9);
+    await page.keyboard.press('m');
+    await gainIs(0);
+    await page.keyboard.press('0');
+    await gainIs(1);
     await page.keyboard.press('Escape');
     await page.waitForFunction(() => !document.getElementById('deck').hidden);
   });
